@@ -1,0 +1,3 @@
+#include "app/UpdateRun.h"
+
+int RunUpdater(plat::Platform&, int, char**) { return 1; }

@@ -1,0 +1,43 @@
+// Runs a program as a child process for the bench and Wine tiers: fixed arguments, extra environment, bytes
+// on standard input, standard output and error captured, a time limit.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    int exitCode = -1;       // the child's exit status, or -1 when it did not exit normally
+    bool timedOut = false;   // killed after the time limit
+    std::string out;         // standard output
+    std::string err;         // standard error
+};
+
+struct RunOptions {
+    std::vector<std::pair<std::string, std::string>> env;  // added to (or replacing in) the environment
+    std::string input;                                      // written to standard input, then closed
+    std::string workDir;                                    // empty: the current folder
+    int timeoutSeconds = 120;
+};
+
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// A fresh folder under the system's temporary folder, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFileText(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+
+}  // namespace testsupport
