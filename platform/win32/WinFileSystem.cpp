@@ -1,0 +1,111 @@
+// Files on Win32: narrow (command-line) paths through the ANSI C runtime calls, wide paths through the wide
+// ones. Everything is opened in binary mode; the callers supply their own line ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/win32/WinParts.h"
+
+namespace plat::win {
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using ScopedFile = std::unique_ptr<FILE, FileCloser>;
+
+// Reads an open file from start to end. The output is only replaced when everything was read.
+ReadStatus ReadOpenFile(FILE* file, std::vector<uint8_t>& data) {
+    if (_fseeki64(file, 0, SEEK_END) != 0) {
+        return ReadStatus::SizeFailed;
+    }
+    const long long size = _ftelli64(file);
+    if (size < 0 || _fseeki64(file, 0, SEEK_SET) != 0) {
+        return ReadStatus::SizeFailed;
+    }
+    if (static_cast<unsigned long long>(size) > static_cast<unsigned long long>(SIZE_MAX)) {
+        return ReadStatus::OutOfMemory; // cannot be held in this process's address space
+    }
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::OutOfMemory;
+    } catch (const std::length_error&) {
+        return ReadStatus::OutOfMemory;
+    }
+    if (!buffer.empty() && std::fread(buffer.data(), 1, buffer.size(), file) != buffer.size()) {
+        return ReadStatus::ReadFailed;
+    }
+    data.swap(buffer);
+    return ReadStatus::Ok;
+}
+
+bool WriteOpenFile(FILE* file, const std::string& bytes) {
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
+class WinFileSystem final : public FileSystem {
+public:
+    ReadStatus ReadWhole(const std::string& path, std::vector<uint8_t>& data) override {
+        ScopedFile file(std::fopen(path.c_str(), "rb"));
+        if (!file) {
+            return ReadStatus::OpenFailed;
+        }
+        return ReadOpenFile(file.get(), data);
+    }
+
+    ReadStatus ReadWhole(const std::wstring& path, std::vector<uint8_t>& data) override {
+        ScopedFile file(_wfopen(path.c_str(), L"rb"));
+        if (!file) {
+            return ReadStatus::OpenFailed;
+        }
+        return ReadOpenFile(file.get(), data);
+    }
+
+    bool Append(const std::wstring& path, const std::string& bytes) override {
+        FILE* file = _wfopen(path.c_str(), L"ab");
+        return file != nullptr && WriteOpenFile(file, bytes);
+    }
+
+    bool WriteWhole(const std::wstring& path, const std::string& bytes) override {
+        FILE* file = _wfopen(path.c_str(), L"wb");
+        return file != nullptr && WriteOpenFile(file, bytes);
+    }
+
+    // True when the folder exists afterwards, whether made now or already there.
+    bool MakeDirectory(const std::wstring& path) override {
+        if (::CreateDirectoryW(path.c_str(), nullptr)) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return false;
+        }
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+
+    bool RemoveFile(const std::wstring& path) override { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+    // True for an existing file; folders do not count.
+    bool FileExists(const std::wstring& path) override {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<FileSystem> CreateFileSystem() {
+    return std::make_unique<WinFileSystem>();
+}
+
+} // namespace plat::win

@@ -1,0 +1,17 @@
+// The Win32 implementations of the platform interfaces, each made by its own source file.
+#pragma once
+
+#include <memory>
+
+#include "platform/Platform.h"
+
+namespace plat::win {
+
+std::unique_ptr<Console> CreateConsole();
+std::unique_ptr<FileSystem> CreateFileSystem();
+std::unique_ptr<Registry> CreateRegistry();
+std::unique_ptr<Environment> CreateEnvironment();
+std::unique_ptr<Clock> CreateClock();
+std::unique_ptr<Processes> CreateProcesses();
+
+} // namespace plat::win

@@ -1,0 +1,38 @@
+// The platform object of the Windows build: owns one Win32 implementation of each interface.
+#include <memory>
+
+#include "platform/Platform.h"
+#include "platform/win32/WinParts.h"
+
+namespace plat {
+namespace {
+
+class WinPlatform final : public Platform {
+public:
+    WinPlatform()
+        : console_(win::CreateConsole()), files_(win::CreateFileSystem()), registry_(win::CreateRegistry()),
+          env_(win::CreateEnvironment()), clock_(win::CreateClock()), processes_(win::CreateProcesses()) {
+        console = console_.get();
+        files = files_.get();
+        registry = registry_.get();
+        env = env_.get();
+        clock = clock_.get();
+        processes = processes_.get();
+    }
+
+private:
+    std::unique_ptr<Console> console_;
+    std::unique_ptr<FileSystem> files_;
+    std::unique_ptr<Registry> registry_;
+    std::unique_ptr<Environment> env_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<Processes> processes_;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> CreatePlatform() {
+    return std::make_unique<WinPlatform>();
+}
+
+} // namespace plat
