@@ -1,3 +1,209 @@
 #include "app/UpdateRun.h"
 
-int RunUpdater(plat::Platform&, int, char**) { return 1; }
+#include <thread>
+
+#include "update/UpdateFiles.h"
+
+namespace {
+
+constexpr uint32_t kTestDelayStepMs = 10;
+constexpr uint32_t kKeepInFrontPeriodMs = 200;
+
+} // namespace
+
+CUpdateRun::CUpdateRun(plat::Platform& platform)
+    : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
+      rememberedWindow_(std::make_shared<std::atomic<uintptr_t>>(0)) {}
+
+CUpdateRun::~CUpdateRun() {
+    CleanUp();
+}
+
+std::wstring CUpdateRun::ProgramDirectory(const std::wstring& modulePath) {
+    // Everything up to and including the last backslash, so a renamed program still finds its folder.
+    const size_t slash = modulePath.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash + 1);
+}
+
+std::wstring CUpdateRun::FormatLogTime(const plat::LocalTime& t) {
+    // Day-month-year and a 12-hour clock without an AM/PM marker.
+    int hour12 = t.hour % 12;
+    if (hour12 == 0)
+        hour12 = 12;
+    wchar_t text[64];
+    std::swprintf(text, sizeof text / sizeof text[0], L"%02d-%02d-%04d %02d:%02d:%02d", t.day, t.month,
+                  t.year, hour12, t.minute, t.second);
+    return text;
+}
+
+void CUpdateRun::PrepareLogPath() {
+    programDir_ = ProgramDirectory(platform_.env->ModulePath());
+    std::wstring path;
+    platform_.env->GetVariable(L"LOCALAPPDATA", path);
+    path += L"\\Veskora";
+    platform_.files->MakeDirectory(path);
+    path += L"\\VskQ740FwUpdater";
+    platform_.files->MakeDirectory(path);
+    path += L"\\VskQ740FwUpdater.log";
+    printer_.SetLogPath(path);
+}
+
+void CUpdateRun::WaitTestDelay() {
+    if (options_.testCount == -1)
+        options_.testCount = 0;
+    const uint64_t start = platform_.clock->ProcessMilliseconds();
+    while (platform_.clock->ProcessMilliseconds() - start < kTestDelayMs)
+        platform_.clock->SleepMs(kTestDelayStepMs);
+}
+
+void CUpdateRun::WriteLogHeader() {
+    const std::wstring now = FormatLogTime(platform_.clock->Now());
+    printer_.LogOnly(L"\n===================\n%ls\n===================\n", now.c_str());
+}
+
+void CUpdateRun::ApplyUpdatePowerSettings() {
+    // The power handler: put the machine's settings back, free what the run holds and end with code 1.
+    platform_.console->AddControlHandler([this](uint32_t) {
+        RestorePowerSettings();
+        CleanUp();
+        platform_.processes->Exit(1);
+        return true;
+    });
+    platform_.processes->SetHighPriority();
+    result_ = 1;
+}
+
+void CUpdateRun::RestorePowerSettings() {
+    // The run changes no power scheme value yet, so there is nothing to put back.
+}
+
+void CUpdateRun::GuardConsoleWindow() {
+    rememberedWindow_->store(platform_.console->Window());
+    // Installed last, so asked first: Ctrl+C, Ctrl+Break and closing the window do nothing.
+    platform_.console->AddControlHandler([](uint32_t) { return true; });
+    const uintptr_t window = rememberedWindow_->load();
+    if (window)
+        platform_.console->RemoveCloseFromMenu(window);
+    keepInFront_ =
+        std::thread([window = rememberedWindow_, console = platform_.console, clock = platform_.clock] {
+            while (window->load() != 0) {
+                clock->SleepMs(kKeepInFrontPeriodMs);
+                const uintptr_t w = window->load();
+                if (w)
+                    console->BringToFront(w);
+            }
+        });
+}
+
+void CUpdateRun::PrintBanner() {
+    printer_.SetLogSwitch(options_.logToFile);
+    printer_.SetCursorVisible(false);
+    printer_.Print(L"%ls %d.%d.%d.%d\n", kProductName, kVersion[0], kVersion[1], kVersion[2], kVersion[3]);
+    printer_.Print(L"\n\n");
+}
+
+void CUpdateRun::BuildTemporaryPaths() {
+    wow64_ = platform_.env->IsWow64Process();
+    tempFolder_ = platform_.env->TempPath();
+    lumoExportPath_ = tempFolder_ + L"lvcfg.txt";
+    devconPath_ = tempFolder_ + L"\\deq740.exe";
+}
+
+bool CUpdateRun::InitHardwareAccess() {
+    // No hardware-access service is available to this build yet.
+    return false;
+}
+
+void CUpdateRun::CheckUpdateFiles(int cardCount) {
+    updateFileName_ = options_.flashFile;
+    if (options_.testCount > 0 && options_.testFlashFile && (options_.testCount % 2) != 0)
+        updateFileName_ = options_.testFlashFile;
+    if (!updateFileName_)
+        return;
+    plat::FileSystem& files = *platform_.files;
+    if (options_.forceXsvf) {
+        xsvfPath_ = true;
+    } else {
+        const FlashImageCheck image = CheckFlashImage(files, updateFileName_);
+        if (!image.found)
+            xsvfPath_ = true;
+        else if (image.verified)
+            imageVerified_ = true;
+    }
+    const UpdateFileStatus check = CheckUpdateFile(files, updateFileName_, updateBuffer_);
+    if (check == UpdateFileStatus::CannotOpen) {
+        // Straight to the console, not logged.
+        platform_.console->WriteNarrow(std::string("Error: Unable to open file ") + updateFileName_);
+        platform_.console->WriteNarrow("\n");
+        updateBuffer_.clear();
+        result_ = 2;
+        return;
+    }
+    if (check == UpdateFileStatus::Corrupt) {
+        const std::wstring name = platform_.env->ToWide(updateFileName_);
+        printer_.Print(L"\nError: %ls is corrupt and cannot be used to update your Veskora Q740 graphics "
+                       L"card%ls.\n\n",
+                       name.c_str(), cardCount != 1 ? L"s" : L"");
+        updateBuffer_.clear();
+        imageVerified_ = false;
+    }
+    result_ = 0;
+}
+
+void CUpdateRun::CleanUp() {
+    std::lock_guard<std::mutex> guard(cleanUpLock_);
+    rememberedWindow_->store(0);
+    // The keep-in-front loop sees the cleared window within one period; wait for it so that it never
+    // touches the console after the run is gone.
+    if (keepInFront_.joinable() && keepInFront_.get_id() != std::this_thread::get_id())
+        keepInFront_.join();
+    printer_.SetCursorVisible(true);
+    updateBuffer_.clear();
+    updateBuffer_.shrink_to_fit();
+}
+
+int CUpdateRun::FinishRun() {
+    if (!restartInitiated_)
+        RestorePowerSettings();
+    CleanUp();
+    if (!options_.quiet && !restartInitiated_) {
+        printer_.Print(L"\n\nPress any key to exit...\n");
+        platform_.console->ReadKey();
+    }
+    return result_;
+}
+
+int CUpdateRun::EndEarly(const wchar_t* message, bool red) {
+    if (red)
+        printer_.SetColour(CPrinter::kRed);
+    printer_.Print(L"%ls", message);
+    if (red)
+        printer_.SetColour(CPrinter::kNormal);
+    return FinishRun();
+}
+
+int CUpdateRun::Run(int argc, char** argv) {
+    PrepareLogPath();
+    options_.Parse(argc, argv, *platform_.console, *platform_.processes);
+    if (options_.testCount != 0)
+        WaitTestDelay();
+    if (options_.i2cSpeedKhz != 0)
+        i2cSpeedKhz_ = options_.i2cSpeedKhz;
+    const plat::WindowsVersion version = platform_.env->Version();
+    if (version.major == 6 && (version.minor == 0 || version.minor == 1))
+        options_.forceXsvf = 1;
+    WriteLogHeader();
+    ApplyUpdatePowerSettings();
+    if (options_.testCount < 1)
+        GuardConsoleWindow();
+    PrintBanner();
+    BuildTemporaryPaths();
+    if (!InitHardwareAccess())
+        return EndEarly(L"ERROR: InitVSKLibrary failed.", true);
+    return FinishRun();
+}
+
+int RunUpdater(plat::Platform& platform, int argc, char** argv) {
+    CUpdateRun run(platform);
+    return run.Run(argc, argv);
+}

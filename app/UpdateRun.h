@@ -1,7 +1,91 @@
-// One update run from start to end: options, log, start-up, update files, listing, and every way it ends.
+// One update run from start to end: options, log, start-up, update files, and every way it ends.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CmdLine.h"
+#include "app/Printer.h"
 #include "platform/Platform.h"
+
+class CUpdateRun {
+public:
+    static constexpr const wchar_t* kProductName = L"Veskora Q740 Firmware Update Utility - Version";
+    static constexpr int kVersion[4] = {2, 0, 3, 1};
+    static constexpr uint32_t kDefaultI2cSpeedKhz = 800;
+    static constexpr uint32_t kTestDelayMs = 60000;
+
+    explicit CUpdateRun(plat::Platform& platform);
+    ~CUpdateRun();
+    CUpdateRun(const CUpdateRun&) = delete;
+    CUpdateRun& operator=(const CUpdateRun&) = delete;
+
+    // Carries the run out and returns its exit code. Parse errors and help end the process inside.
+    int Run(int argc, char** argv);
+
+    // Start-up pieces, in the order the run calls them.
+    void PrepareLogPath();
+    void WaitTestDelay();
+    void WriteLogHeader();
+    void PrintBanner();
+
+    // Reads the update file named by the options (and the flash image beside it) and checks both against
+    // their digest files. cardCount fills the corrupt-file message.
+    void CheckUpdateFiles(int cardCount);
+
+    // The end of every run that is not a final pass; returns the exit code.
+    int FinishRun();
+    // Frees what the run holds; safe to call twice and from the control handler's thread.
+    void CleanUp();
+
+    static std::wstring ProgramDirectory(const std::wstring& modulePath);
+    static std::wstring FormatLogTime(const plat::LocalTime& time);
+
+    CPrinter& Printer() { return printer_; }
+    const CCmdLine& Options() const { return options_; }
+    int Result() const { return result_; }
+    const std::vector<uint8_t>& UpdateBuffer() const { return updateBuffer_; }
+    bool XsvfPath() const { return xsvfPath_; }
+    bool ImageVerified() const { return imageVerified_; }
+    uint32_t I2cSpeedKhz() const { return i2cSpeedKhz_; }
+    const std::wstring& ProgramDir() const { return programDir_; }
+    void SetOptions(const CCmdLine& options) { options_ = options; }
+
+private:
+    void ApplyUpdatePowerSettings();
+    void RestorePowerSettings();
+    void GuardConsoleWindow();
+    void BuildTemporaryPaths();
+    bool InitHardwareAccess();
+    int EndEarly(const wchar_t* message, bool red);
+
+    plat::Platform& platform_;
+    CPrinter printer_;
+    CCmdLine options_;
+    std::wstring programDir_;
+    std::wstring tempFolder_;
+    std::wstring lumoExportPath_;
+    std::wstring devconPath_;
+    bool wow64_ = false;
+
+    std::vector<uint8_t> updateBuffer_;
+    const char* updateFileName_ = nullptr;
+    uint32_t i2cSpeedKhz_ = kDefaultI2cSpeedKhz;
+    bool xsvfPath_ = false;
+    bool imageVerified_ = false;
+    bool restartInitiated_ = false;
+    int result_ = 1;
+
+    // The console window the keep-in-front thread brings forward; 0 ends that thread.
+    std::shared_ptr<std::atomic<uintptr_t>> rememberedWindow_;
+    std::thread keepInFront_;
+    std::mutex cleanUpLock_;
+};
 
 // Runs the program and returns its exit code.
 int RunUpdater(plat::Platform& platform, int argc, char** argv);

@@ -1,0 +1,82 @@
+// A whole platform of fakes for unit tests of the run: recording console, in-memory files, a settable
+// environment and a clock whose sleeps advance it instantly.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "fakes/FakeConsole.h"
+#include "fakes/FakeFileSystem.h"
+#include "platform/Platform.h"
+
+class FakeEnvironment : public plat::Environment {
+public:
+    bool GetVariable(const std::wstring& name, std::wstring& value) override {
+        auto it = vars.find(name);
+        if (it == vars.end())
+            return false;
+        value = it->second;
+        return true;
+    }
+    bool SetVariable(const std::wstring& name, const std::wstring& value) override {
+        vars[name] = value;
+        return true;
+    }
+    std::wstring Expand(const std::wstring& text) override { return text; }
+    std::wstring TempPath() override { return L"C:\\Temp\\"; }
+    std::wstring WindowsFolder() override { return L"C:\\Windows"; }
+    std::wstring ModulePath() override { return modulePath; }
+    std::wstring CommandLine() override { return L"VskQ740FwUpdater"; }
+    plat::WindowsVersion Version() override { return version; }
+    bool IsWow64Process() override { return true; }
+    bool Is64BitWindows() override { return true; }
+    std::string ToNarrow(const std::wstring& text) override { return std::string(text.begin(), text.end()); }
+    std::wstring ToWide(const std::string& text) override { return std::wstring(text.begin(), text.end()); }
+
+    std::map<std::wstring, std::wstring> vars{{L"LOCALAPPDATA", L"C:\\Users\\u\\AppData\\Local"}};
+    std::wstring modulePath = L"C:\\Tools\\VskQ740FwUpdater.exe";
+    plat::WindowsVersion version{10, 0};
+};
+
+class FakeClock : public plat::Clock {
+public:
+    uint64_t ProcessMilliseconds() override { return now; }
+    void SleepMs(uint32_t ms) override {
+        now += ms;
+        ++sleeps;
+    }
+    plat::LocalTime Now() override { return localTime; }
+    uint64_t PerformanceCounter() override { return counter; }
+    uint64_t PerformanceFrequency() override { return 10000000; }
+    uint32_t ProcessorMhz() override { return 3000; }
+
+    uint64_t now = 0;
+    uint64_t counter = 0;
+    int sleeps = 0;
+    plat::LocalTime localTime{2026, 12, 6, 15, 4, 9};
+};
+
+class FakeProcesses : public plat::Processes {
+public:
+    struct ExitCalled {
+        int code;
+    };
+    [[noreturn]] void Exit(int code) override { throw ExitCalled{code}; }
+    void SetHighPriority() override { highPriority = true; }
+    bool highPriority = false;
+};
+
+struct FakePlatform : plat::Platform {
+    FakePlatform() {
+        console = &fakeConsole;
+        files = &fakeFiles;
+        env = &fakeEnv;
+        clock = &fakeClock;
+        processes = &fakeProcesses;
+    }
+    FakeConsole fakeConsole;
+    FakeFileSystem fakeFiles;
+    FakeEnvironment fakeEnv;
+    FakeClock fakeClock;
+    FakeProcesses fakeProcesses;
+};
