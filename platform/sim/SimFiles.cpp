@@ -1,0 +1,150 @@
+// Files and registry of the simulated machine: Windows paths mapped into the machine folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "platform/sim/SimParts.h"
+#include "sim/Text.h"
+#include "sim/WindowsPaths.h"
+
+namespace plat::simbackend {
+
+namespace {
+
+static_assert(sim::kRegSuccess == kErrorSuccess && sim::kRegNotFound == kErrorFileNotFound &&
+                  sim::kRegAccessDenied == kErrorAccessDenied && sim::kRegMoreData == kErrorMoreData,
+              "the store returns the Win32 values");
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    const char* data = bytes.data();
+    size_t size = bytes.size();
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+ReadStatus ReadMapped(const std::string& path, std::vector<uint8_t>& data) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0)
+        return ReadStatus::OpenFailed;
+    if (::fstat(fd.Get(), &st) != 0)
+        return ReadStatus::SizeFailed;
+    if (!S_ISREG(st.st_mode))
+        return ReadStatus::OpenFailed; // Windows refuses to open a folder as a file
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::OutOfMemory;
+    } catch (const std::length_error&) {
+        return ReadStatus::OutOfMemory;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return ReadStatus::ReadFailed;
+        done += static_cast<size_t>(n);
+    }
+    data.swap(bytes);
+    return ReadStatus::Ok;
+}
+
+} // namespace
+
+std::string SimFileSystem::Map(const std::wstring& path) const {
+    return sim::MapPath(machine_.dir, sim::ToUtf8(path));
+}
+
+ReadStatus SimFileSystem::ReadWhole(const std::string& path, std::vector<uint8_t>& data) {
+    return ReadMapped(sim::MapPath(machine_.dir, path), data);
+}
+
+ReadStatus SimFileSystem::ReadWhole(const std::wstring& path, std::vector<uint8_t>& data) {
+    return ReadMapped(Map(path), data);
+}
+
+bool SimFileSystem::Append(const std::wstring& path, const std::string& bytes) {
+    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
+}
+
+bool SimFileSystem::WriteWhole(const std::wstring& path, const std::string& bytes) {
+    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644));
+    return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
+}
+
+bool SimFileSystem::MakeDirectory(const std::wstring& path) {
+    return ::mkdir(Map(path).c_str(), 0755) == 0;
+}
+
+bool SimFileSystem::RemoveFile(const std::wstring& path) {
+    return ::unlink(Map(path).c_str()) == 0;
+}
+
+bool SimFileSystem::FileExists(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(Map(path).c_str(), &st) == 0;
+}
+
+long SimRegistry::CreateKey(const std::wstring& path, bool) {
+    return store_.CreateKey(path);
+}
+
+bool SimRegistry::KeyExists(const std::wstring& path, bool) {
+    return store_.KeyExists(path);
+}
+
+long SimRegistry::QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes,
+                             RegValue& out, bool) {
+    uint32_t type = 0;
+    std::string data;
+    const long status = store_.QueryValue(path, name, maxBytes, type, data);
+    if (status == kErrorSuccess) {
+        out.type = static_cast<RegType>(type);
+        out.data.swap(data);
+    }
+    return status;
+}
+
+long SimRegistry::SetValue(const std::wstring& path, const std::wstring& name, const RegValue& value, bool) {
+    return store_.SetValue(path, name, static_cast<uint32_t>(value.type), value.data);
+}
+
+long SimRegistry::DeleteValue(const std::wstring& path, const std::wstring& name, bool) {
+    return store_.DeleteValue(path, name);
+}
+
+long SimRegistry::DeleteKey(const std::wstring& path, bool) {
+    return store_.DeleteKey(path);
+}
+
+} // namespace plat::simbackend

@@ -1,0 +1,147 @@
+// The simulated backend's classes, one per platform interface, sharing one SimMachine: the machine folder,
+// its description and the counters that the run record keeps for tests.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "sim/Machine.h"
+#include "sim/Registry.h"
+
+namespace plat::simbackend {
+
+// Windows' exit code for a process ended by a console control event.
+constexpr uint32_t kStatusControlCExit = 0xC000013A;
+
+struct SimMachine {
+    std::string dir;
+    sim::MachineDescription description;
+    std::atomic<uint64_t> bringToFront{0};
+    std::atomic<uint64_t> closeRemoved{0};
+    std::atomic<uint64_t> highPriority{0};
+    std::atomic<uint64_t> controlEvents{0};
+    std::atomic<int> cursorVisible{1};
+    std::atomic<int> textAttribute{7};
+
+    // Flushes the standard streams, records the full code and the counters in the machine folder, and ends
+    // the process at once with the low 8 bits of the code (no static destructors; other threads may run).
+    [[noreturn]] void ExitProcess(uint32_t code);
+};
+
+class SimConsole final : public Console {
+public:
+    explicit SimConsole(SimMachine& machine);
+    void Write(const std::wstring& text) override;
+    void WriteNarrow(const std::string& text) override;
+    void SetTextAttribute(uint16_t attribute) override;
+    void SetCursorVisible(bool visible) override;
+    int ReadKey() override;
+    bool KeyAvailable() override;
+    uintptr_t Window() override;
+    void BringToFront(uintptr_t window) override;
+    void RemoveCloseFromMenu(uintptr_t window) override;
+    void AddControlHandler(std::function<bool(uint32_t)> handler) override;
+
+    // Runs the handlers for one control event, last installed first, as the system's handler thread does.
+    void DispatchControlEvent(uint32_t event);
+
+private:
+    void WriteBytes(const std::string& bytes);
+    void WriteControl(const char* sequence);
+
+    SimMachine& machine_;
+    const bool terminal_;
+    std::mutex outputMutex_;
+    std::mutex inputMutex_;
+    int pushedBack_ = -1; // a byte read ahead by KeyAvailable
+    bool inputEnded_ = false;
+    std::mutex handlerMutex_;
+    std::vector<std::function<bool(uint32_t)>> handlers_;
+    bool signalsInstalled_ = false;
+};
+
+class SimFileSystem final : public FileSystem {
+public:
+    explicit SimFileSystem(SimMachine& machine) : machine_(machine) {}
+    ReadStatus ReadWhole(const std::string& path, std::vector<uint8_t>& data) override;
+    ReadStatus ReadWhole(const std::wstring& path, std::vector<uint8_t>& data) override;
+    bool Append(const std::wstring& path, const std::string& bytes) override;
+    bool WriteWhole(const std::wstring& path, const std::string& bytes) override;
+    bool MakeDirectory(const std::wstring& path) override;
+    bool RemoveFile(const std::wstring& path) override;
+    bool FileExists(const std::wstring& path) override;
+
+private:
+    std::string Map(const std::wstring& path) const;
+    SimMachine& machine_;
+};
+
+// Both registry views are the same tree here.
+class SimRegistry final : public Registry {
+public:
+    explicit SimRegistry(SimMachine& machine) : store_(machine.dir) {}
+    long CreateKey(const std::wstring& path, bool view32) override;
+    bool KeyExists(const std::wstring& path, bool view32) override;
+    long QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes, RegValue& out,
+                    bool view32) override;
+    long SetValue(const std::wstring& path, const std::wstring& name, const RegValue& value,
+                  bool view32) override;
+    long DeleteValue(const std::wstring& path, const std::wstring& name, bool view32) override;
+    long DeleteKey(const std::wstring& path, bool view32) override;
+
+private:
+    sim::RegistryStore store_;
+};
+
+class SimEnvironment final : public Environment {
+public:
+    explicit SimEnvironment(SimMachine& machine);
+    bool GetVariable(const std::wstring& name, std::wstring& value) override;
+    bool SetVariable(const std::wstring& name, const std::wstring& value) override;
+    std::wstring Expand(const std::wstring& text) override;
+    std::wstring TempPath() override;
+    std::wstring WindowsFolder() override;
+    std::wstring ModulePath() override;
+    std::wstring CommandLine() override;
+    WindowsVersion Version() override;
+    bool IsWow64Process() override;
+    bool Is64BitWindows() override;
+    std::string ToNarrow(const std::wstring& text) override;
+    std::wstring ToWide(const std::string& text) override;
+
+private:
+    SimMachine& machine_;
+    std::mutex mutex_;
+    std::vector<std::pair<std::wstring, std::wstring>> variables_;
+};
+
+// With "clock = virtual" each thread's sleeps advance that thread's clock at once (a real pause of one
+// microsecond per simulated millisecond keeps loops from spinning), so long waits run in no time.
+class SimClock final : public Clock {
+public:
+    explicit SimClock(SimMachine& machine) : machine_(machine) {}
+    uint64_t ProcessMilliseconds() override;
+    void SleepMs(uint32_t ms) override;
+    LocalTime Now() override;
+    uint64_t PerformanceCounter() override;
+    uint64_t PerformanceFrequency() override;
+    uint32_t ProcessorMhz() override;
+
+private:
+    SimMachine& machine_;
+};
+
+class SimProcesses final : public Processes {
+public:
+    explicit SimProcesses(SimMachine& machine) : machine_(machine) {}
+    [[noreturn]] void Exit(int code) override;
+    void SetHighPriority() override;
+
+private:
+    SimMachine& machine_;
+};
+
+} // namespace plat::simbackend

@@ -1,0 +1,56 @@
+// The simulated backend: the machine folder named by VSK_SIM_MACHINE (else ".q740-sim"), created with the
+// default machine when it does not exist.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/sim/SimParts.h"
+
+namespace plat {
+
+namespace {
+
+struct SimPlatform final : Platform {
+    simbackend::SimMachine machine;
+    std::unique_ptr<simbackend::SimConsole> consoleImpl;
+    std::unique_ptr<simbackend::SimFileSystem> filesImpl;
+    std::unique_ptr<simbackend::SimRegistry> registryImpl;
+    std::unique_ptr<simbackend::SimEnvironment> envImpl;
+    std::unique_ptr<simbackend::SimClock> clockImpl;
+    std::unique_ptr<simbackend::SimProcesses> processesImpl;
+};
+
+// The program cannot run on a machine it cannot read; it says why and ends with a code of its own.
+[[noreturn]] void Fail(const std::string& message) {
+    std::fprintf(stderr, "simulated machine: %s\n", message.c_str());
+    std::fflush(stderr);
+    ::_exit(125);
+}
+
+} // namespace
+
+std::unique_ptr<Platform> CreatePlatform() {
+    auto platform = std::make_unique<SimPlatform>();
+    simbackend::SimMachine& machine = platform->machine;
+    machine.dir = sim::DefaultMachineDir();
+    std::string error;
+    if (!sim::MachineExists(machine.dir) && !sim::CreateMachine(machine.dir, sim::DefaultMachine(), error))
+        Fail(error);
+    if (!sim::LoadMachine(machine.dir, machine.description, error))
+        Fail(error);
+    platform->consoleImpl = std::make_unique<simbackend::SimConsole>(machine);
+    platform->filesImpl = std::make_unique<simbackend::SimFileSystem>(machine);
+    platform->registryImpl = std::make_unique<simbackend::SimRegistry>(machine);
+    platform->envImpl = std::make_unique<simbackend::SimEnvironment>(machine);
+    platform->clockImpl = std::make_unique<simbackend::SimClock>(machine);
+    platform->processesImpl = std::make_unique<simbackend::SimProcesses>(machine);
+    platform->console = platform->consoleImpl.get();
+    platform->files = platform->filesImpl.get();
+    platform->registry = platform->registryImpl.get();
+    platform->env = platform->envImpl.get();
+    platform->clock = platform->clockImpl.get();
+    platform->processes = platform->processesImpl.get();
+    return platform;
+}
+
+} // namespace plat
