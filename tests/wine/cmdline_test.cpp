@@ -1,0 +1,75 @@
+// The command line of the Windows build under Wine: help and parse errors, exact bytes on standard output.
+// Output redirected to a pipe is written as the C runtime's text mode writes it, so every line ends in CR LF.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "WineHarness.h"
+
+namespace {
+
+const char* const kHelp =
+    "\r\n\r\n"
+    "VskQ740FwUpdater command line options:\r\n"
+    "================================\r\n"
+    "-q, --quiet               Suppresses all prompts\r\n"
+    "-f, --flash <Filename>    Flashes an FPGA firmware file (*.xsvf)\r\n"
+    "-b, --nobeep              Suppresses the audible beep during the update process\r\n"
+    "-x, --xsvf                Force update to be performed by XSVF\r\n"
+    "-n, --noreboot            Prompt user to perform reboot and re-launch of VskQ740FwUpdater\r\n"
+    "\r\n\r\n"
+    "Sample write (update/flash) command line:\r\n"
+    "=========================================\r\n"
+    "VskQ740FwUpdater -f UpdateFilename.xsvf\r\n\r\n"
+    "\r\n\r\nPress any key to exit...\r\n"
+    "\r\n\r\n";
+
+const char* const kMoreInfo =
+    "\r\nFor more information, see the help file [-h].\r\n\r\nPress any key to exit...\r\n\r\n\r\n";
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input; // what the key wait reads: a key, or the end of input at once
+    std::string out;
+};
+
+class CommandLineTest : public testing::TestWithParam<Case> {};
+
+// Help and parse errors end with exit code 0 after the key wait, before the log file is written.
+TEST_P(CommandLineTest, PrintsExactTextAndEndsWithZero) {
+    WINE_SKIP_UNLESS_AVAILABLE();
+    const Case& c = GetParam();
+    winetest::WinePrefix prefix;
+    const testsupport::RunResult run = prefix.Run(c.args, c.input);
+    ASSERT_FALSE(run.timedOut) << "the key wait did not end";
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string log = prefix.LocalAppData() + "/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log";
+    EXPECT_FALSE(std::filesystem::exists(log)) << "the log was written before the options were accepted";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, CommandLineTest,
+    testing::Values(Case{"Help", {"-h"}, "k", kHelp}, Case{"HelpAtEndOfInput", {"/?"}, "", kHelp},
+                    Case{"HelpStopsParsing", {"--HELP", "-zz"}, "", kHelp},
+                    Case{"InvalidParameter",
+                         {"-zz"},
+                         "k",
+                         std::string("\r\n\r\nError: Invalid parameter: '-zz'.\r\n") + kMoreInfo},
+                    Case{"AllErrorsThenOneStop",
+                         {"-f", "fw.XSVF", "bogus", "-tc"},
+                         "",
+                         std::string("\r\n\r\n-f is specified but does not point to a .xsvf file.\r\n"
+                                     "Error: Invalid parameter: 'bogus'.\r\n"
+                                     "-tc is specified but parameter is missing.\r\n") +
+                             kMoreInfo},
+                    Case{"ErrorThenHelp",
+                         {"-zz", "-h"},
+                         "",
+                         std::string("\r\n\r\nError: Invalid parameter: '-zz'.\r\n") + (kHelp + 4)}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+} // namespace
