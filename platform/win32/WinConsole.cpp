@@ -175,7 +175,9 @@ public:
             }
             DWORD available = 0;
             if (!::PeekNamedPipe(in_, nullptr, 0, nullptr, &available, nullptr)) {
-                return true; // the writer has gone: ReadKey reports the end at once
+                // The writer has gone (ReadKey reports the end at once), or the pipe cannot be looked into
+                // (Wine's pipes to the host): let the caller read rather than poll for ever.
+                return true;
             }
             return available > 0;
         }
