@@ -1,0 +1,44 @@
+// The update job of one card: what the layers below the run need to reach the card, the state of its JTAG
+// port, its view of the update stream, and the two fields through which its worker reports back.
+//
+// The run owns the jobs and fills them while it lists the cards; one worker thread then drives each job
+// while the main thread polls `percent` and `result`. No lock protects a job: the fields a worker writes are
+// 32-bit atomics with relaxed order, except that `result` is stored with release after the last `percent`
+// and loaded with acquire, so a reader that sees a result also sees the progress stored before it. The
+// record is neither copyable nor movable: a live job is shared by two threads and must stay where it is.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Result codes a job can end with, besides the interpreter's own error codes 2 to 6.
+constexpr int32_t kUpdateSuccess = 0;
+constexpr int32_t kUpdateFlashWriteFailed = 99;
+constexpr int32_t kUpdateCheckFailed = 45067;
+
+// Settle count of a new job, before calibration or the run's choice.
+constexpr uint32_t kDefaultSettleCount = 40;
+
+struct tagDeviceUpdate {
+    uint32_t hPci = 0;                                      // PCI handle, for configuration access
+    uintptr_t regBase = 0;                                  // base of the mapped register window
+    std::atomic<uint32_t> gpioImage{0};                     // GPIO output image of the JTAG port
+    std::atomic<int32_t> portMode{0};                       // port timing mode: 0, 1 or 2
+    std::atomic<uint32_t> settleCount{kDefaultSettleCount}; // busy-wait length after a register write
+    const uint8_t* stream = nullptr;                        // read position in the run's stream buffer
+    uint32_t streamSize = 0;                                // number of stream bytes
+    std::atomic<uint32_t> consumed{0};                      // stream bytes read
+    std::atomic<uint32_t> percent{0};                       // progress, 0 to 100
+    std::atomic<int32_t> result{0};                         // 0 = success, else an error code
+    int32_t adlIndex = -1;                                  // display-library adapter index, or -1
+
+    tagDeviceUpdate() = default;
+    tagDeviceUpdate(const tagDeviceUpdate&) = delete;
+    tagDeviceUpdate& operator=(const tagDeviceUpdate&) = delete;
+
+    uint32_t Percent() const { return percent.load(std::memory_order_relaxed); }
+    void SetPercent(uint32_t value) { percent.store(value, std::memory_order_relaxed); }
+    // Stored after the worker's last progress step; a reader that sees it also sees that progress.
+    int32_t Result() const { return result.load(std::memory_order_acquire); }
+    void SetResult(int32_t code) { result.store(code, std::memory_order_release); }
+};
