@@ -1,0 +1,246 @@
+#include "update/JtagPort.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "update/TapState.h"
+
+namespace {
+
+// Read-back mode: write-write-read triples before a register that never holds the value is given up.
+constexpr uint32_t kReadBackAttempts = 1000;
+// Counter reads while waiting for the performance counter or the microsecond count to move on. A working
+// counter moves within a few reads; the bound only keeps a stuck one from hanging the program.
+constexpr uint32_t kCounterPolls = 1u << 20;
+
+constexpr uint32_t kPciCommand = 0x04;
+constexpr uint32_t kPciMemorySpaceEnable = 0x2;
+constexpr uint32_t kPciCardControl = 0xE0;
+constexpr uint32_t kCardControlClear = 0x3;
+
+constexpr uint32_t kWarmUpChanges = 8192;
+constexpr uint32_t kCalibrationPasses = 256;
+constexpr uint32_t kWritesPerPass = 4096;
+
+// Settle counts from this value on write the register twice and wait at least kLongSettle iterations.
+constexpr uint32_t kDoubleWriteSettle = 16;
+constexpr uint32_t kLongSettle = 38;
+
+// The settle delay: a busy-wait whose steps the optimiser must keep, since nothing reads their result.
+void Settle(uint32_t iterations) {
+    volatile uint64_t spin = 0;
+    for (uint32_t i = 0; i < iterations; ++i)
+        spin = spin + 3;
+}
+
+bool WriteUntilHeld(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
+    for (uint32_t attempt = 0; attempt < kReadBackAttempts; ++attempt) {
+        bus.WriteMem(job.regBase, offset, value);
+        bus.WriteMem(job.regBase, offset, value);
+        if (bus.ReadMem(job.regBase, offset) == value)
+            return true;
+    }
+    return false;
+}
+
+bool WaitForCounterChange(plat::Clock& clock) {
+    const uint64_t start = clock.PerformanceCounter();
+    for (uint32_t poll = 0; poll < kCounterPolls; ++poll) {
+        if (clock.PerformanceCounter() != start)
+            return true;
+    }
+    return false;
+}
+
+bool WaitForNextMicrosecond(plat::Clock& clock) {
+    const uint32_t start = ReadMicroseconds(clock);
+    for (uint32_t poll = 0; poll < kCounterPolls; ++poll) {
+        if (ReadMicroseconds(clock) != start)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
+    bool held = true;
+    if (job.portMode.load(std::memory_order_relaxed) == kPortReadBack) {
+        held = WriteUntilHeld(job, bus, offset, value);
+    } else {
+        bus.WriteMem(job.regBase, offset, value);
+        const uint32_t settle = job.settleCount.load(std::memory_order_relaxed);
+        if (settle >= kDoubleWriteSettle) {
+            bus.WriteMem(job.regBase, offset, value);
+            Settle(std::max(settle, kLongSettle));
+        } else if (settle > 0) {
+            Settle(settle);
+        }
+    }
+    if (offset == kGpioOutput)
+        job.gpioImage.store(value, std::memory_order_relaxed);
+    return held;
+}
+
+void SetPort(tagDeviceUpdate& job, RegisterBus& bus, JtagLine line, uint32_t level) {
+    uint32_t lines = 0;
+    switch (line) {
+    case JtagLine::Tck:
+        lines = kLineTck;
+        break;
+    case JtagLine::Tms:
+        lines = kLineTms;
+        break;
+    case JtagLine::Tdi:
+        lines = kLinesTdi;
+        break;
+    }
+    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
+    const uint32_t next = level != 0 ? (image | lines) : (image & ~lines);
+    if (line != JtagLine::Tck) {
+        job.gpioImage.store(next, std::memory_order_relaxed);
+        return;
+    }
+    if ((next ^ image) & kLineTck)
+        WritePortRegister(job, bus, kGpioOutput, image); // data lines settle before the clock edge
+    WritePortRegister(job, bus, kGpioOutput, next);
+}
+
+uint32_t ReadTdo(tagDeviceUpdate& job, RegisterBus& bus) {
+    return bus.ReadMem(job.regBase, kGpioInput) & kLinesInput;
+}
+
+void PulseTck(tagDeviceUpdate& job, RegisterBus& bus) {
+    SetPort(job, bus, JtagLine::Tck, 1);
+    SetPort(job, bus, JtagLine::Tck, 0);
+}
+
+void WaitTck(tagDeviceUpdate& job, RegisterBus& bus, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        PulseTck(job, bus);
+}
+
+void TmsTransition(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
+    SetPort(job, bus, JtagLine::Tms, level);
+    SetPort(job, bus, JtagLine::Tck, 0);
+    SetPort(job, bus, JtagLine::Tck, 1);
+}
+
+int32_t GotoTapState(tagDeviceUpdate& job, RegisterBus& bus, uint8_t& tapState, uint8_t target) {
+    TapState to = TapState::TestLogicReset;
+    if (!TapStateFromNumber(target, to))
+        return kTapIllegalState;
+    // The reset sequence works from any state, even one the variable cannot name.
+    TapState from = TapState::TestLogicReset;
+    if (to != TapState::TestLogicReset && !TapStateFromNumber(tapState, from))
+        return kTapIllegalState;
+    TapPath path;
+    if (TapPathTo(from, to, path) != 0)
+        return kTapIllegalState;
+    for (uint32_t i = 0; i < path.count; ++i)
+        TmsTransition(job, bus, (path.bits >> i) & 1);
+    tapState = target;
+    return 0;
+}
+
+void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const uint8_t* tdi, uint32_t length,
+               uint8_t* captured, bool exit) {
+    if (captured != nullptr && length > 0)
+        std::memset(captured, 0, length);
+    uint64_t remaining = std::min<uint64_t>(bitCount, uint64_t(length) * 8);
+    for (uint32_t index = length; index-- > 0 && remaining > 0;) {
+        const uint32_t out = tdi[index];
+        uint32_t in = 0;
+        for (uint32_t bit = 0; bit < 8 && remaining > 0; ++bit) {
+            --remaining;
+            if (exit && remaining == 0)
+                SetPort(job, bus, JtagLine::Tms, 1);
+            SetPort(job, bus, JtagLine::Tdi, (out >> bit) & 1);
+            SetPort(job, bus, JtagLine::Tck, 0);
+            if (captured != nullptr)
+                in |= (ReadTdo(job, bus) & 1) << bit;
+            SetPort(job, bus, JtagLine::Tck, 1);
+        }
+        if (captured != nullptr)
+            captured[index] = static_cast<uint8_t>(in);
+    }
+}
+
+void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console) {
+    bus.WriteConfig(job.hPci, kPciCommand, bus.ReadConfig(job.hPci, kPciCommand) | kPciMemorySpaceEnable);
+    bus.WriteConfig(job.hPci, kPciCardControl,
+                    bus.ReadConfig(job.hPci, kPciCardControl) & ~kCardControlClear);
+
+    // The claim line goes high under GPIO control, then leaves it; its bit stays set in the image.
+    WritePortRegister(job, bus, kGpioMask, kLineClaim);
+    WritePortRegister(job, bus, kGpioOutputEnable, kLineClaim);
+    WritePortRegister(job, bus, kGpioOutput, kLineClaim);
+    WritePortRegister(job, bus, kGpioMask, kLineTck | kLinesTdi | kLineTms | kLinesInput);
+    WritePortRegister(job, bus, kGpioOutputEnable, kLineTck | kLinesTdi | kLineTms);
+
+    SetPort(job, bus, JtagLine::Tms, 1);
+    SetPort(job, bus, JtagLine::Tck, 0);
+    if (job.portMode.load(std::memory_order_relaxed) == kPortCalibrated)
+        CalibrateSettleCount(job, bus, clock, console);
+    SetPort(job, bus, JtagLine::Tdi, 0);
+}
+
+void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                          plat::Console& console) {
+    for (uint32_t i = 0; i < kWarmUpChanges; ++i) {
+        if (!WaitForCounterChange(clock))
+            break; // a stuck counter: the passes below see no difference either
+    }
+    const uint32_t numerator = clock.ProcessorMhz() * 10;
+
+    static const wchar_t* const kSpinner[] = {L"\b|", L"\b/", L"\b-", L"\b\\"};
+    console.Write(L" ");
+    uint32_t largest = 0;
+    for (uint32_t pass = 0; pass < kCalibrationPasses; ++pass) {
+        const uint64_t start = clock.PerformanceCounter();
+        for (uint32_t write = 0; write < kWritesPerPass; ++write)
+            bus.WriteMem(job.regBase, kGpioOutput, (write & 1) != 0 ? 0 : kLinesTdi);
+        const uint32_t ticks = static_cast<uint32_t>(clock.PerformanceCounter() - start);
+        // Writes too fast for the counter to see call for the longest settle.
+        const uint32_t quotient = ticks != 0 ? numerator / ticks : kMaxSettleCount;
+        largest = std::max(largest, quotient);
+        console.Write(kSpinner[pass % 4]);
+    }
+    console.Write(L"\b");
+
+    if (numerator != 0)
+        job.settleCount.store(std::min(largest, kMaxSettleCount), std::memory_order_relaxed);
+    SetPort(job, bus, JtagLine::Tdi, 1);
+}
+
+bool CloseJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, bool success) {
+    const int32_t mode = job.portMode.load(std::memory_order_relaxed);
+    bool complete = true;
+    if (success) {
+        const uint32_t pulse[][2] = {
+            {kGpioMask, kLineDone}, {kGpioOutputEnable, kLineDone}, {kGpioOutput, kLineDone}};
+        for (const auto& write : pulse) {
+            complete = WritePortRegister(job, bus, write[0], write[1]) && complete;
+            if (mode == kPortReadBack)
+                complete = WaitForNextMicrosecond(clock) && complete;
+        }
+        complete = WritePortRegister(job, bus, kGpioOutput, 0) && complete;
+    }
+    if (mode == kPortCalibrated) {
+        WritePortRegister(job, bus, kGpioMask, kLineClaim);
+        WritePortRegister(job, bus, kGpioOutputEnable, kLineClaim);
+        WritePortRegister(job, bus, kGpioOutput, 0);
+        WritePortRegister(job, bus, kGpioMask, 0);
+    }
+    return complete;
+}
+
+uint32_t ReadMicroseconds(plat::Clock& clock) {
+    const uint64_t frequency = clock.PerformanceFrequency();
+    if (frequency == 0)
+        return 0;
+    const uint64_t counter = clock.PerformanceCounter();
+    // Whole seconds and the remainder apart, so that a long uptime cannot overflow the product.
+    const uint64_t microseconds = counter / frequency * 1000000 + counter % frequency * 1000000 / frequency;
+    return static_cast<uint32_t>(microseconds);
+}
