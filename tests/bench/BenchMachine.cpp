@@ -1,0 +1,49 @@
+#include "BenchMachine.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+BenchMachine::BenchMachine(const std::vector<std::string>& createOptions) : dir_(temp_.Path() + "/machine") {
+    std::vector<std::string> args{VSK_Q740SIM, "create", "--dir", dir_};
+    args.insert(args.end(), createOptions.begin(), createOptions.end());
+    const testsupport::RunResult r = testsupport::RunProgram(args);
+    if (r.exitCode != 0)
+        throw std::runtime_error("q740sim create failed: " + r.err);
+}
+
+ProgramRun BenchMachine::Run(const std::vector<std::string>& args, const std::string& input,
+                             const std::string& workDir) {
+    std::vector<std::string> argv{VSK_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    testsupport::RunOptions options;
+    options.env = {{"VSK_SIM_MACHINE", dir_}};
+    options.input = input;
+    options.workDir = workDir;
+    ProgramRun run;
+    std::remove((dir_ + "/last-exit-code").c_str());
+    run.raw = testsupport::RunProgram(argv, options);
+    const std::string recorded = testsupport::ReadFileText(dir_ + "/last-exit-code");
+    run.exitCode = recorded.empty() ? run.raw.exitCode : std::atoi(recorded.c_str());
+    return run;
+}
+
+testsupport::RunResult BenchMachine::Sim(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{VSK_Q740SIM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.end(), {"--dir", dir_});
+    return testsupport::RunProgram(argv);
+}
+
+std::string BenchMachine::HostPath(const std::string& windowsPath) const {
+    std::string path = dir_ + "/" + windowsPath.substr(0, 1) + windowsPath.substr(2);
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+std::string BenchMachine::LogText() const {
+    return testsupport::ReadFileText(
+        HostPath("C:\\Users\\user\\AppData\\Local\\Veskora\\VskQ740FwUpdater\\VskQ740FwUpdater.log"));
+}
