@@ -59,6 +59,29 @@ public:
     virtual bool MakeDirectory(const std::wstring& path) = 0;
     virtual bool RemoveFile(const std::wstring& path) = 0;
     virtual bool FileExists(const std::wstring& path) = 0;
+
+    // Creates (always, no sharing) a file and writes all bytes with one write; false when the file cannot be
+    // created, e.g. because it is in use.
+    virtual bool CreateExclusive(const std::wstring& path, const std::string& bytes) {
+        (void)path, (void)bytes;
+        return false;
+    }
+    // Creates a uniquely named empty file in a folder (prefix and a number, ".tmp"); false on failure.
+    virtual bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) {
+        (void)folder, (void)prefix, (void)path;
+        return false;
+    }
+    // The short (8.3) form of a path; the path itself where there is none.
+    virtual std::wstring ShortPath(const std::wstring& path) { return path; }
+    // Schedules a file to replace another at the next restart, or to be deleted then when `to` is empty.
+    virtual bool MoveAtRestart(const std::wstring& from, const std::wstring& to) {
+        (void)from, (void)to;
+        return false;
+    }
+    // File-system redirection of a 32-bit process on 64-bit Windows. Disable returns whether it was
+    // switched off (and so must be reverted); false also when the system has no such function.
+    virtual bool DisableRedirection() { return false; }
+    virtual void RevertRedirection() {}
 };
 
 enum class RegType : uint32_t { None = 0, String = 1, Dword = 4 };
@@ -106,6 +129,9 @@ public:
     virtual WindowsVersion Version() = 0;
     virtual bool IsWow64Process() = 0;
     virtual bool Is64BitWindows() = 0;
+    // The processor architecture of the native system (0 x86, 6 Itanium, 9 x64), or -1 when the system
+    // cannot tell (the machine then counts as 32-bit Windows).
+    virtual int NativeArchitecture() { return Is64BitWindows() ? 9 : 0; }
     // Conversions between wide text and the narrow code page of files and narrow console output.
     virtual std::string ToNarrow(const std::wstring& text) = 0;
     virtual std::wstring ToWide(const std::string& text) = 0;
@@ -133,6 +159,51 @@ public:
     virtual ~Processes() = default;
     [[noreturn]] virtual void Exit(int code) = 0;
     virtual void SetHighPriority() = 0;
+
+    enum class WaitResult { Acquired, Abandoned, Timeout, Failed };
+    // A named mutex shared by every process on the machine; 0 when it cannot be created or opened.
+    virtual uintptr_t CreateNamedMutex(const std::wstring& name) {
+        (void)name;
+        return 0;
+    }
+    virtual WaitResult WaitForMutex(uintptr_t mutex, uint32_t milliseconds) {
+        (void)mutex, (void)milliseconds;
+        return WaitResult::Failed;
+    }
+    virtual void ReleaseNamedMutex(uintptr_t mutex) { (void)mutex; }
+    // A named shared memory block: opened when it exists (created is false), else created zeroed with the
+    // given size (created is true); 0 on failure.
+    virtual uintptr_t OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) {
+        (void)name, (void)size;
+        created = false;
+        return 0;
+    }
+    // The mapping's memory; null when it cannot be mapped.
+    virtual void* MapView(uintptr_t mapping) {
+        (void)mapping;
+        return nullptr;
+    }
+    virtual void UnmapView(void* view) { (void)view; }
+    virtual void CloseHandle(uintptr_t handle) { (void)handle; }
+};
+
+// Libraries loaded at run time by name, and their exports.
+class Libraries {
+public:
+    virtual ~Libraries() = default;
+    // 0 when the library cannot be loaded.
+    virtual uintptr_t Load(const std::wstring& name) = 0;
+    // Null when the export is missing.
+    virtual void* Resolve(uintptr_t library, const char* symbol) = 0;
+    virtual void Free(uintptr_t library) = 0;
+};
+
+// Data carried inside the program.
+class Resources {
+public:
+    virtual ~Resources() = default;
+    // The bytes of an embedded resource by name; false when there is none.
+    virtual bool Find(const std::string& name, std::vector<uint8_t>& data) = 0;
 };
 
 // One object owning one instance of each interface, handed to the run at start-up.
@@ -144,6 +215,8 @@ struct Platform {
     Environment* env = nullptr;
     Clock* clock = nullptr;
     Processes* processes = nullptr;
+    Libraries* libraries = nullptr;
+    Resources* resources = nullptr;
 };
 
 // Made by the backend that is linked in.
