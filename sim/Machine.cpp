@@ -166,7 +166,7 @@ uint64_t PciFunction::RegisterWindow() const {
 
 void PciFunction::SetRegisterWindow(uint64_t address, bool bar0Is64) {
     const uint32_t frameBuffer = 0x80000000u + ((bus & 7) << 27);
-    bars = {};
+    bars = {0, 0, 0, 0, 0, bars[5]};
     if (bar0Is64) {
         bars[0] = frameBuffer | 0xC; // 64-bit prefetchable memory
         bars[2] = static_cast<uint32_t>(address & 0xFFFFFFF0u) | 0x4;
