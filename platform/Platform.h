@@ -89,6 +89,26 @@ enum class RegType : uint32_t { None = 0, String = 1, Dword = 4 };
 struct RegValue {
     RegType type = RegType::None;
     std::string data;  // raw bytes as stored
+
+    // A string value as the wide registry calls store it: UTF-16LE with its terminating null.
+    static RegValue WideString(const std::wstring& text) {
+        RegValue v;
+        v.type = RegType::String;
+        for (wchar_t c : text) {
+            const uint32_t unit = static_cast<uint32_t>(c) & 0xFFFF;
+            v.data.push_back(static_cast<char>(unit & 0xFF));
+            v.data.push_back(static_cast<char>(unit >> 8));
+        }
+        v.data.append(2, '\0');
+        return v;
+    }
+    static RegValue Dword(uint32_t value) {
+        RegValue v;
+        v.type = RegType::Dword;
+        for (int i = 0; i < 4; ++i)
+            v.data.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+        return v;
+    }
 };
 
 // HKEY_LOCAL_MACHINE only; key paths are relative to it ("SOFTWARE\\...").

@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ExternalDeviceLayer/VskLibrary.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/FakeRegistry.h"
+
+namespace {
+
+// Files with what the hardware-access install needs: exclusive creation that fails on files in use,
+// temporary files, restart-time moves and the redirection switch, all recorded.
+class InstallFiles : public FakeFileSystem {
+public:
+    bool CreateExclusive(const std::wstring& path, const std::string& bytes) override {
+        if (inUse.count(path) ||
+            (failTemp && path.find(L"vsk") != std::wstring::npos && path.find(L"Temp") != std::wstring::npos))
+            return false;
+        events.push_back(std::wstring(redirectionOff ? L"write(off) " : L"write ") + path);
+        SetFile(path, bytes);
+        return true;
+    }
+    bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) override {
+        path = folder + prefix + L"1A2.tmp";
+        SetFile(path, std::string());
+        return true;
+    }
+    std::wstring ShortPath(const std::wstring& path) override { return path + L"~"; }
+    bool MoveAtRestart(const std::wstring& from, const std::wstring& to) override {
+        if (failMove)
+            return false;
+        events.push_back(L"move " + from + L" -> " + to);
+        return true;
+    }
+    bool RemoveFile(const std::wstring& path) override {
+        events.push_back(L"remove " + path);
+        return FakeFileSystem::RemoveFile(path);
+    }
+    bool DisableRedirection() override {
+        redirectionOff = true;
+        ++disabled;
+        return true;
+    }
+    void RevertRedirection() override {
+        redirectionOff = false;
+        ++reverted;
+    }
+    std::set<std::wstring> inUse;
+    bool failTemp = false, failMove = false, redirectionOff = false;
+    int disabled = 0, reverted = 0;
+    std::vector<std::wstring> events;
+};
+
+class ServiceProcesses : public FakeProcesses {
+public:
+    uintptr_t CreateNamedMutex(const std::wstring& name) override {
+        mutexName = name;
+        return failMutex ? 0 : 11;
+    }
+    WaitResult WaitForMutex(uintptr_t, uint32_t ms) override {
+        waitedMs = ms;
+        return waitResult;
+    }
+    void ReleaseNamedMutex(uintptr_t) override { ++released; }
+    uintptr_t OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) override {
+        mappingName = name;
+        EXPECT_EQ(size, 8u);
+        created = !mappingExists;
+        mappingExists = true;
+        return failMapping ? 0 : 22;
+    }
+    void* MapView(uintptr_t) override { return failView ? nullptr : &shared; }
+    void UnmapView(void*) override { ++unmapped; }
+    void CloseHandle(uintptr_t h) override { closed.push_back(h); }
+
+    tagWrapData shared{7, 7}; // garbage until a creator zeroes it
+    bool mappingExists = false, failMutex = false, failMapping = false, failView = false;
+    WaitResult waitResult = WaitResult::Acquired;
+    std::wstring mutexName, mappingName;
+    uint32_t waitedMs = 0;
+    int released = 0, unmapped = 0;
+    std::vector<uintptr_t> closed;
+};
+
+uint32_t FakeRead(uint32_t, uint32_t offset, void* buffer, uint32_t, uint32_t) {
+    *static_cast<uint32_t*>(buffer) = offset * 2;
+    return 5;
+}
+
+class FakeLibraries : public plat::Libraries {
+public:
+    uintptr_t Load(const std::wstring& name) override {
+        ++loads;
+        EXPECT_EQ(name, L"VskVxdSC.dll");
+        return (loadable || (loadableAfterInstall && files && files->HasFile(installedPath))) ? 33 : 0;
+    }
+    void* Resolve(uintptr_t, const char* symbol) override {
+        ++resolves[symbol];
+        if (std::string(symbol) == "csReadWrite" && exportCsReadWrite)
+            return reinterpret_cast<void*>(&FakeRead);
+        return nullptr;
+    }
+    void Free(uintptr_t) override {}
+    bool loadable = false, loadableAfterInstall = true, exportCsReadWrite = true;
+    InstallFiles* files = nullptr;
+    std::wstring installedPath;
+    int loads = 0;
+    std::map<std::string, int> resolves;
+};
+
+class Payloads : public plat::Resources {
+public:
+    bool Find(const std::string& name, std::vector<uint8_t>& data) override {
+        if (name == missing)
+            return false;
+        // The image is the resource name, then its length as four little-endian bytes.
+        data.assign(name.begin(), name.end());
+        const uint32_t n = static_cast<uint32_t>(name.size()) + (name == badLength ? 100 : 0);
+        for (int i = 0; i < 4; ++i)
+            data.push_back(static_cast<uint8_t>(n >> (8 * i)));
+        return true;
+    }
+    std::string missing, badLength;
+};
+
+class ArchEnvironment : public FakeEnvironment {
+public:
+    explicit ArchEnvironment(int& a) : arch(a) {}
+    int NativeArchitecture() override { return arch; }
+    int& arch;
+};
+
+struct ServiceWorld {
+    FakePlatform p;
+    InstallFiles files;
+    FakeRegistry registry;
+    ServiceProcesses processes;
+    FakeLibraries libraries;
+    Payloads payloads;
+    CVskLibrary service{p};
+
+    int arch = 9;
+    ArchEnvironment env{arch};
+
+    ServiceWorld() {
+        p.env = &env;
+        p.files = &files;
+        p.registry = &registry;
+        p.processes = &processes;
+        p.libraries = &libraries;
+        p.resources = &payloads;
+        libraries.files = &files;
+        SetWindows(true);
+    }
+    void SetWindows(bool win64) {
+        arch = win64 ? 9 : 0;
+        libraries.installedPath = L"C:\\Windows\\System32\\VskVxdSC.dll";
+    }
+};
+
+struct ServiceFixture : testing::Test, ServiceWorld {};
+
+TEST_F(ServiceFixture, AlreadyLoadingLibraryOnlyCountsAUser) {
+    libraries.loadable = true;
+    EXPECT_EQ(service.InitVSKLibrary(), 1);
+    EXPECT_EQ(processes.mutexName, L"Global\\VskVxdSCWrapMutex");
+    EXPECT_EQ(processes.mappingName, L"Global\\VskVxdSCWrapData");
+    EXPECT_EQ(processes.waitedMs, 4000u);
+    EXPECT_EQ(processes.shared.users, 1u); // zeroed by the creator, then counted
+    EXPECT_EQ(processes.shared.installed, 0u);
+    EXPECT_TRUE(files.events.empty());
+    EXPECT_TRUE(registry.keys.empty());
+    EXPECT_EQ(processes.released, 1);
+    EXPECT_EQ(processes.closed, std::vector<uintptr_t>{11}); // the mutex; the mapping stays open
+    // A second bring-up in the process only counts.
+    EXPECT_EQ(service.InitVSKLibrary(), 1);
+    EXPECT_EQ(service.ReferenceCount(), 2);
+    EXPECT_EQ(libraries.loads, 1);
+}
+
+TEST_F(ServiceFixture, ExistingMappingKeepsItsCounts) {
+    libraries.loadable = true;
+    processes.mappingExists = true;
+    processes.shared = {1, 4};
+    EXPECT_EQ(service.InitVSKLibrary(), 1);
+    EXPECT_EQ(processes.shared.users, 5u);
+    EXPECT_EQ(processes.shared.installed, 1u);
+}
+
+TEST_F(ServiceFixture, InstallPlacesFilesPerWindowsKind) {
+    struct Case {
+        bool win64;
+        std::vector<std::wstring> events;
+        std::wstring uninstaller;
+    };
+    const Case cases[] = {
+        {false,
+         {L"write C:\\Windows\\System32\\drivers\\VskVxdSC.sys", L"write C:\\Windows\\System32\\VskVxdSC.dll",
+          L"write C:\\Windows\\System32\\VskVxdSCUninstall.exe"},
+         L"C:\\Windows\\System32\\VskVxdSCUninstall.exe"},
+        {true,
+         {L"write(off) C:\\Windows\\System32\\drivers\\VskVxdSC.sys",
+          L"write(off) C:\\Windows\\SysWOW64\\VskVxdSC.dll",
+          L"write(off) C:\\Windows\\System32\\VskVxdSC.dll",
+          L"write(off) C:\\Windows\\SysWOW64\\VskVxdSCUninstall.exe"},
+         L"C:\\Windows\\SysWOW64\\VskVxdSCUninstall.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.win64);
+        FakePlatform fp;
+        InstallFiles fs;
+        FakeRegistry reg;
+        ServiceProcesses procs;
+        FakeLibraries libs;
+        Payloads res;
+        int a = c.win64 ? 9 : 0;
+        ArchEnvironment env(a);
+        fp.files = &fs;
+        fp.registry = &reg;
+        fp.processes = &procs;
+        fp.libraries = &libs;
+        fp.resources = &res;
+        fp.env = &env;
+        libs.files = &fs;
+        libs.installedPath = L"C:\\Windows\\System32\\VskVxdSC.dll";
+        CVskLibrary svc(fp);
+        EXPECT_EQ(svc.InitVSKLibrary(), 1);
+        EXPECT_EQ(fs.events, c.events);
+        EXPECT_EQ(fs.disabled, c.win64 ? 4 : 0);
+        EXPECT_EQ(fs.reverted, fs.disabled);
+        EXPECT_EQ(fs.FileText(L"C:\\Windows\\System32\\drivers\\VskVxdSC.sys"),
+                  c.win64 ? "VSKSYS64" : "VSKSYS32");
+        EXPECT_EQ(reg.StringValue(CVskLibrary::kUninstallKey, L"DisplayName"), L"Veskora VskVxdSC Services");
+        EXPECT_EQ(reg.StringValue(CVskLibrary::kUninstallKey, L"UninstallString"), c.uninstaller);
+        EXPECT_EQ(reg.lastView32, c.win64);
+        EXPECT_EQ(procs.shared.installed, 1u);
+        EXPECT_EQ(procs.shared.users, 1u);
+        EXPECT_EQ(libs.loads, 2);
+    }
+}
+
+TEST_F(ServiceFixture, FileInUseIsReplacedAtRestartThroughATemporaryFile) {
+    files.inUse.insert(L"C:\\Windows\\SysWOW64\\VskVxdSC.dll");
+    EXPECT_EQ(service.InitVSKLibrary(), 1);
+    const std::wstring temp = L"C:\\Temp\\~vsk1A2.tmp";
+    EXPECT_NE(std::find(files.events.begin(), files.events.end(), L"write(off) " + temp), files.events.end());
+    EXPECT_NE(std::find(files.events.begin(), files.events.end(),
+                        L"move " + temp + L" -> C:\\Windows\\SysWOW64\\VskVxdSC.dll"),
+              files.events.end());
+    EXPECT_EQ(files.FileText(temp), "VSKLIB32");
+}
+
+TEST_F(ServiceFixture, EveryFailureLeavesNothingBehindAndCanBeRetried) {
+    struct Case {
+        const char* name;
+        void (*arrange)(ServiceWorld&);
+    };
+    const Case cases[] = {
+        {"mutex cannot be created", [](ServiceWorld& f) { f.processes.failMutex = true; }},
+        {"mutex not acquired",
+         [](ServiceWorld& f) { f.processes.waitResult = plat::Processes::WaitResult::Timeout; }},
+        {"mutex abandoned",
+         [](ServiceWorld& f) { f.processes.waitResult = plat::Processes::WaitResult::Abandoned; }},
+        {"no mapping", [](ServiceWorld& f) { f.processes.failMapping = true; }},
+        {"no view", [](ServiceWorld& f) { f.processes.failView = true; }},
+        {"itanium", [](ServiceWorld& f) { f.arch = 6; }},
+        {"payload missing", [](ServiceWorld& f) { f.payloads.missing = "VSKLIB64"; }},
+        {"payload length wrong", [](ServiceWorld& f) { f.payloads.badLength = "VSKUNINST"; }},
+        {"file neither written nor scheduled",
+         [](ServiceWorld& f) {
+             f.files.inUse.insert(L"C:\\Windows\\System32\\VskVxdSC.dll");
+             f.files.failMove = true;
+         }},
+        {"uninstall entry fails", [](ServiceWorld& f) { f.registry.failSetValue = true; }},
+        {"library does not load after install",
+         [](ServiceWorld& f) { f.libraries.loadableAfterInstall = false; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceWorld f;
+        c.arrange(f);
+        EXPECT_EQ(f.service.InitVSKLibrary(), 0);
+        EXPECT_EQ(f.service.ReferenceCount(), 0);
+        for (const wchar_t* path :
+             {L"C:\\Windows\\System32\\drivers\\VskVxdSC.sys", L"C:\\Windows\\SysWOW64\\VskVxdSC.dll",
+              L"C:\\Windows\\System32\\VskVxdSC.dll", L"C:\\Windows\\SysWOW64\\VskVxdSCUninstall.exe",
+              L"C:\\Temp\\~vsk1A2.tmp"})
+            EXPECT_FALSE(f.files.HasFile(path)) << std::string(path, path + wcslen(path));
+        EXPECT_TRUE(f.registry.keys.empty());
+        EXPECT_EQ(f.processes.shared.users == 1u, false);
+        if (!f.processes.failMutex) {
+            EXPECT_EQ(f.processes.released, 1);
+            EXPECT_EQ(f.processes.closed.front(),
+                      f.processes.failMapping ||
+                              f.processes.waitResult != plat::Processes::WaitResult::Acquired
+                          ? 11u
+                          : 22u); // the mapping is closed before the mutex
+        }
+        // The wrappers do nothing without the library.
+        uint32_t value = 0xAAAA;
+        EXPECT_EQ(f.service.HwReadConfig(1, 4, &value), 0u);
+        EXPECT_EQ(value, 0xAAAAu);
+    }
+}
+
+TEST_F(ServiceFixture, ExportsResolveOnceAndMissingOnesReturnZero) {
+    libraries.loadable = true;
+    ASSERT_EQ(service.InitVSKLibrary(), 1);
+    uint32_t value = 0;
+    EXPECT_EQ(service.HwReadConfig(1, 0x2C, &value), 5u);
+    EXPECT_EQ(value, 0x58u);
+    service.HwReadConfig(1, 0, &value);
+    EXPECT_EQ(libraries.resolves["csReadWrite"], 1);
+    value = 0x1234;
+    EXPECT_EQ(service.HwReadMem(0x1000, 0x1798, &value), 0u); // memRead is missing
+    EXPECT_EQ(value, 0x1234u);
+    EXPECT_EQ(service.HwMapMem(0, 0, 0x10000, 0), 0u);
+    EXPECT_EQ(service.ReadMem(0, 0x1798), 0u); // a null window is never passed on
+    EXPECT_EQ(libraries.resolves.count("memRead"), 1u);
+    EXPECT_EQ(libraries.resolves["memRead"], 1);
+}
+
+} // namespace
