@@ -378,7 +378,8 @@ KeyValues ReadRunRecord(const std::string& dir) {
     std::string text;
     if (!ReadFile(dir + "/last-run.ini", text))
         return {};
-    const IniSection* run = ParseIni(text).FindSection("run");
+    const IniFile ini = ParseIni(text);
+    const IniSection* run = ini.FindSection("run");
     return run ? run->entries : KeyValues{};
 }
 
