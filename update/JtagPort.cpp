@@ -63,47 +63,71 @@ bool WaitForNextMicrosecond(plat::Clock& clock) {
 
 } // namespace
 
-bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
-    bool held = true;
-    if (job.portMode.load(std::memory_order_relaxed) == kPortReadBack) {
-        held = WriteUntilHeld(job, bus, offset, value);
-    } else {
+namespace {
+
+// The write of a mode that verifies or settles: out of line, so that the plain write stays small enough to
+// be inlined into the line primitives.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+bool WriteVerifiedOrSettled(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value,
+                            int32_t mode, uint32_t settle) {
+    if (mode == kPortReadBack)
+        return WriteUntilHeld(job, bus, offset, value);
+    bus.WriteMem(job.regBase, offset, value);
+    if (settle >= kDoubleWriteSettle) {
         bus.WriteMem(job.regBase, offset, value);
-        const uint32_t settle = job.settleCount.load(std::memory_order_relaxed);
-        if (settle >= kDoubleWriteSettle) {
-            bus.WriteMem(job.regBase, offset, value);
-            Settle(std::max(settle, kLongSettle));
-        } else if (settle > 0) {
-            Settle(settle);
-        }
+        Settle(std::max(settle, kLongSettle));
+    } else {
+        Settle(settle);
     }
+    return true;
+}
+
+inline bool WriteRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
+    const int32_t mode = job.portMode.load(std::memory_order_relaxed);
+    const uint32_t settle = job.settleCount.load(std::memory_order_relaxed);
+    bool held = true;
+    if (mode == kPortReadBack || settle != 0)
+        held = WriteVerifiedOrSettled(job, bus, offset, value, mode, settle);
+    else
+        bus.WriteMem(job.regBase, offset, value);
     if (offset == kGpioOutput)
         job.gpioImage.store(value, std::memory_order_relaxed);
     return held;
 }
 
+inline void SetData(tagDeviceUpdate& job, uint32_t lines, uint32_t level) {
+    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
+    job.gpioImage.store(level != 0 ? (image | lines) : (image & ~lines), std::memory_order_relaxed);
+}
+
+inline void SetClock(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
+    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
+    const uint32_t next = level != 0 ? (image | kLineTck) : (image & ~kLineTck);
+    if (next != image)
+        WriteRegister(job, bus, kGpioOutput, image); // data lines settle before the clock edge
+    WriteRegister(job, bus, kGpioOutput, next);
+}
+
+} // namespace
+
+bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
+    return WriteRegister(job, bus, offset, value);
+}
+
 void SetPort(tagDeviceUpdate& job, RegisterBus& bus, JtagLine line, uint32_t level) {
-    uint32_t lines = 0;
     switch (line) {
     case JtagLine::Tck:
-        lines = kLineTck;
+        SetClock(job, bus, level);
         break;
     case JtagLine::Tms:
-        lines = kLineTms;
+        SetData(job, kLineTms, level);
         break;
     case JtagLine::Tdi:
-        lines = kLinesTdi;
+        SetData(job, kLinesTdi, level);
         break;
     }
-    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
-    const uint32_t next = level != 0 ? (image | lines) : (image & ~lines);
-    if (line != JtagLine::Tck) {
-        job.gpioImage.store(next, std::memory_order_relaxed);
-        return;
-    }
-    if ((next ^ image) & kLineTck)
-        WritePortRegister(job, bus, kGpioOutput, image); // data lines settle before the clock edge
-    WritePortRegister(job, bus, kGpioOutput, next);
 }
 
 uint32_t ReadTdo(tagDeviceUpdate& job, RegisterBus& bus) {
@@ -111,8 +135,8 @@ uint32_t ReadTdo(tagDeviceUpdate& job, RegisterBus& bus) {
 }
 
 void PulseTck(tagDeviceUpdate& job, RegisterBus& bus) {
-    SetPort(job, bus, JtagLine::Tck, 1);
-    SetPort(job, bus, JtagLine::Tck, 0);
+    SetClock(job, bus, 1);
+    SetClock(job, bus, 0);
 }
 
 void WaitTck(tagDeviceUpdate& job, RegisterBus& bus, int32_t count) {
@@ -121,9 +145,9 @@ void WaitTck(tagDeviceUpdate& job, RegisterBus& bus, int32_t count) {
 }
 
 void TmsTransition(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
-    SetPort(job, bus, JtagLine::Tms, level);
-    SetPort(job, bus, JtagLine::Tck, 0);
-    SetPort(job, bus, JtagLine::Tck, 1);
+    SetData(job, kLineTms, level);
+    SetClock(job, bus, 0);
+    SetClock(job, bus, 1);
 }
 
 int32_t GotoTapState(tagDeviceUpdate& job, RegisterBus& bus, uint8_t& tapState, uint8_t target) {
@@ -154,12 +178,12 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
         for (uint32_t bit = 0; bit < 8 && remaining > 0; ++bit) {
             --remaining;
             if (exit && remaining == 0)
-                SetPort(job, bus, JtagLine::Tms, 1);
-            SetPort(job, bus, JtagLine::Tdi, (out >> bit) & 1);
-            SetPort(job, bus, JtagLine::Tck, 0);
+                SetData(job, kLineTms, 1);
+            SetData(job, kLinesTdi, (out >> bit) & 1);
+            SetClock(job, bus, 0);
             if (captured != nullptr)
                 in |= (ReadTdo(job, bus) & 1) << bit;
-            SetPort(job, bus, JtagLine::Tck, 1);
+            SetClock(job, bus, 1);
         }
         if (captured != nullptr)
             captured[index] = static_cast<uint8_t>(in);
