@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "ProcessRunner.h"
+#include "sim/Files.h"
+#include "sim/Machine.h"
+
+namespace {
+
+using testsupport::RunProgram;
+using testsupport::RunResult;
+
+RunResult Q740sim(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{VSK_Q740SIM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
+    testsupport::TempDir temp;
+    const std::string dir = temp.Path() + "/m";
+    ASSERT_EQ(Q740sim({"create", "--dir", dir}).exitCode, 0);
+    const RunResult show = Q740sim({"show", "--dir", dir});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    for (const char* line : {
+             "  Windows 10.0, 64-bit; processor 3000 MHz; real clock\n",
+             "  Display driver: installed; desktop manager: installed; hardware-access service: not "
+             "installed\n",
+             "  LOCALAPPDATA=C:\\Users\\user\\AppData\\Local\n",
+             "  ProgramFiles(x86)=C:\\Program Files (x86)\n",
+             "  03:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 0, registers at "
+             "0xFE800000 (64-bit BAR)\n",
+             "  03:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n",
+             "  04:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 1, registers at "
+             "0xFE600000 (64-bit BAR)\n",
+             "  00:02.0  8086:3E92  subsystem 0x86941028  rev 00  class 030000  display adapter\n",
+             "Last run: none recorded\n",
+         })
+        EXPECT_TRUE(Contains(show.out, line)) << line << "\n--- got:\n" << show.out;
+
+    const std::string key = "SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
+    ASSERT_EQ(Q740sim({"reg-set", "--dir", dir, key, "Log", "--sz", "Found 2 cards\n"}).exitCode, 0);
+    ASSERT_EQ(Q740sim({"reg-set", key, "Validate", "--dword", "0x2", "--dir", dir}).exitCode, 0);
+    ASSERT_EQ(Q740sim({"reg-set", "--dir", dir, key, "Config", "--bytes", "lv=1"}).exitCode, 0);
+    const RunResult reg = Q740sim({"reg", "--dir", dir});
+    ASSERT_EQ(reg.exitCode, 0);
+    EXPECT_TRUE(
+        Contains(reg.out, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\n"));
+    EXPECT_TRUE(Contains(reg.out, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater\n"
+                                  "  Config  REG_SZ bytes \"lv=1\"\n"
+                                  "  Log  REG_SZ \"Found 2 cards\\n\"\n"
+                                  "  Validate  REG_DWORD 0x00000002 (2)\n"))
+        << reg.out;
+
+    ASSERT_EQ(Q740sim({"reg-delete", "--dir", dir, key, "Log"}).exitCode, 0);
+    const RunResult missing = Q740sim({"reg-delete", "--dir", dir, key, "Log"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "q740sim: not found: " + key + " Log\n");
+    EXPECT_EQ(Q740sim({"reg-delete", "--dir", dir, "SOFTWARE\\Veskora Graphics"}).err,
+              "q740sim: the key has subkeys: SOFTWARE\\Veskora Graphics\n");
+}
+
+TEST(Q740sim, CreateFromADescriptionWithOverrides) {
+    testsupport::TempDir temp;
+    const std::string dir = temp.Path() + "/m";
+    testsupport::WriteFileText(temp.Path() + "/one.ini", "[machine]\nmhz = 2400\n"
+                                                         "[pci 0]\nlocation = 21:00.0\nkind = q740\n"
+                                                         "vendor = 0x1002\ndevice = 0x6828\n"
+                                                         "subsystem = 0x4D17E6A2\nbar0 = 0x00000000\n"
+                                                         "bar1 = 0xD0000080\nmap = fail\nfpga = 1.6.13\n");
+    const RunResult create = Q740sim({"create", "--dir", dir, "--from", temp.Path() + "/one.ini", "--windows",
+                                      "6.1", "--os32", "--virtual-clock", "--env", "TEMP=D:\\t"});
+    ASSERT_EQ(create.exitCode, 0) << create.err;
+    const RunResult show = Q740sim({"show", "--dir", dir});
+    EXPECT_TRUE(Contains(show.out, "  Windows 6.1, 32-bit; processor 2400 MHz; virtual clock\n")) << show.out;
+    EXPECT_TRUE(Contains(show.out,
+                         "  21:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 000000  Q740 card "
+                         "0, registers at 0xD0000000 (32-bit BAR), mapping fails\n"))
+        << show.out;
+    EXPECT_TRUE(Contains(show.out, "  TEMP=D:\\t\n"));
+    EXPECT_FALSE(Contains(show.out, "ProgramFiles(x86)"));
+    EXPECT_TRUE(sim::IsDirectory(dir + "/D/t"));
+    // The key later models read is kept in the machine's description.
+    sim::MachineDescription m;
+    std::string error;
+    ASSERT_TRUE(sim::LoadMachine(dir, m, error)) << error;
+    ASSERT_EQ(m.pci.size(), 1u);
+    EXPECT_EQ(m.pci[0].extra, (sim::KeyValues{{"fpga", "1.6.13"}}));
+}
+
+TEST(Q740sim, BadUseSaysWhyAndFails) {
+    testsupport::TempDir temp;
+    const std::string dir = temp.Path() + "/m";
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string firstLine;
+    } cases[] = {
+        {{}, 2, "q740sim: no command"},
+        {{"boil", "--dir", dir}, 2, "q740sim: unknown command boil"},
+        {{"create", "--dir", dir, "--cards"}, 2, "q740sim: create: bad or incomplete option --cards"},
+        {{"create", "--dir", dir, "--windows", "ten"}, 2, "q740sim: create: --windows: bad value ten"},
+        {{"show", "--dir", dir}, 1, "q740sim: cannot read " + dir + "/machine.ini"},
+        {{"reg-set", "--dir", dir, "K", "N", "--dword", "x"}, 2, "q740sim: reg-set: bad number x"},
+        {{"show", "--dir"}, 2, "q740sim: --dir wants a folder"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = Q740sim(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.firstLine;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.firstLine);
+    }
+    ASSERT_EQ(Q740sim({"create", "--dir", dir, "--cards", "1"}).exitCode, 0);
+    const RunResult again = Q740sim({"create", "--dir", dir});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.err,
+              "q740sim: a machine already exists in " + dir + " (--force replaces its description)\n");
+    EXPECT_EQ(Q740sim({"create", "--dir", dir, "--force", "--cards", "3"}).exitCode, 0);
+    EXPECT_TRUE(Contains(Q740sim({"show", "--dir", dir}).out, "Q740 card 2,"));
+}
+
+TEST(Q740sim, TheProgramMakesTheDefaultMachineAndRecordsItsFullExitCode) {
+    testsupport::TempDir temp;
+    const std::string dir = temp.Path() + "/fresh";
+    testsupport::RunOptions options;
+    options.env = {{"VSK_SIM_MACHINE", dir}};
+    const RunResult run = RunProgram({VSK_PROGRAM, "-h"}, options);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_TRUE(sim::MachineExists(dir));
+    uint32_t code = 0;
+    ASSERT_TRUE(sim::ReadLastExitCode(dir, code));
+    EXPECT_EQ(static_cast<int>(code & 0xFF), run.exitCode);
+}
+
+} // namespace
