@@ -65,8 +65,8 @@ bool WaitForNextMicrosecond(plat::Clock& clock) {
 
 namespace {
 
-// The write of a mode that verifies or settles: out of line, so that the plain write stays small enough to
-// be inlined into the line primitives.
+// The write of a mode that verifies or settles: out of line, so that the plain write stays a single bus call
+// in the line primitives.
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
@@ -84,7 +84,54 @@ bool WriteVerifiedOrSettled(tagDeviceUpdate& job, RegisterBus& bus, uint32_t off
     return true;
 }
 
-inline bool WriteRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
+// The clock and data lines for the length of one operation: the port mode, settle count and output image
+// are held here and the image is stored back at the end. Only the card's worker drives its port while an
+// operation runs, so nothing else reads the image meanwhile.
+class PortLines {
+public:
+    PortLines(tagDeviceUpdate& job, RegisterBus& bus)
+        : job_(job), bus_(bus), base_(job.regBase), mode_(job.portMode.load(std::memory_order_relaxed)),
+          settle_(job.settleCount.load(std::memory_order_relaxed)),
+          image_(job.gpioImage.load(std::memory_order_relaxed)),
+          plain_(mode_ != kPortReadBack && settle_ == 0) {}
+    ~PortLines() { job_.gpioImage.store(image_, std::memory_order_relaxed); }
+    PortLines(const PortLines&) = delete;
+    PortLines& operator=(const PortLines&) = delete;
+
+    void Data(uint32_t lines, uint32_t level) { image_ = level != 0 ? (image_ | lines) : (image_ & ~lines); }
+
+    // A change of the clock level writes the image with the old level first, so that pending data lines
+    // settle before the edge; the edge is then a write of its own.
+    void Clock(uint32_t level) {
+        const uint32_t next = level != 0 ? (image_ | kLineTck) : (image_ & ~kLineTck);
+        if (next != image_)
+            Write(image_);
+        Write(next);
+        image_ = next;
+    }
+
+    uint32_t Inputs() { return bus_.ReadMem(base_, kGpioInput) & kLinesInput; }
+
+private:
+    void Write(uint32_t value) {
+        if (plain_)
+            bus_.WriteMem(base_, kGpioOutput, value);
+        else
+            WriteVerifiedOrSettled(job_, bus_, kGpioOutput, value, mode_, settle_);
+    }
+
+    tagDeviceUpdate& job_;
+    RegisterBus& bus_;
+    const uintptr_t base_;
+    const int32_t mode_;
+    const uint32_t settle_;
+    uint32_t image_;
+    const bool plain_;
+};
+
+} // namespace
+
+bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
     const int32_t mode = job.portMode.load(std::memory_order_relaxed);
     const uint32_t settle = job.settleCount.load(std::memory_order_relaxed);
     bool held = true;
@@ -97,35 +144,17 @@ inline bool WriteRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offse
     return held;
 }
 
-inline void SetData(tagDeviceUpdate& job, uint32_t lines, uint32_t level) {
-    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
-    job.gpioImage.store(level != 0 ? (image | lines) : (image & ~lines), std::memory_order_relaxed);
-}
-
-inline void SetClock(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
-    const uint32_t image = job.gpioImage.load(std::memory_order_relaxed);
-    const uint32_t next = level != 0 ? (image | kLineTck) : (image & ~kLineTck);
-    if (next != image)
-        WriteRegister(job, bus, kGpioOutput, image); // data lines settle before the clock edge
-    WriteRegister(job, bus, kGpioOutput, next);
-}
-
-} // namespace
-
-bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
-    return WriteRegister(job, bus, offset, value);
-}
-
 void SetPort(tagDeviceUpdate& job, RegisterBus& bus, JtagLine line, uint32_t level) {
+    PortLines lines(job, bus);
     switch (line) {
     case JtagLine::Tck:
-        SetClock(job, bus, level);
+        lines.Clock(level);
         break;
     case JtagLine::Tms:
-        SetData(job, kLineTms, level);
+        lines.Data(kLineTms, level);
         break;
     case JtagLine::Tdi:
-        SetData(job, kLinesTdi, level);
+        lines.Data(kLinesTdi, level);
         break;
     }
 }
@@ -135,19 +164,24 @@ uint32_t ReadTdo(tagDeviceUpdate& job, RegisterBus& bus) {
 }
 
 void PulseTck(tagDeviceUpdate& job, RegisterBus& bus) {
-    SetClock(job, bus, 1);
-    SetClock(job, bus, 0);
+    PortLines lines(job, bus);
+    lines.Clock(1);
+    lines.Clock(0);
 }
 
 void WaitTck(tagDeviceUpdate& job, RegisterBus& bus, int32_t count) {
-    for (int32_t i = 0; i < count; ++i)
-        PulseTck(job, bus);
+    PortLines lines(job, bus);
+    for (int32_t i = 0; i < count; ++i) {
+        lines.Clock(1);
+        lines.Clock(0);
+    }
 }
 
 void TmsTransition(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
-    SetData(job, kLineTms, level);
-    SetClock(job, bus, 0);
-    SetClock(job, bus, 1);
+    PortLines lines(job, bus);
+    lines.Data(kLineTms, level);
+    lines.Clock(0);
+    lines.Clock(1);
 }
 
 int32_t GotoTapState(tagDeviceUpdate& job, RegisterBus& bus, uint8_t& tapState, uint8_t target) {
@@ -171,6 +205,7 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
                uint8_t* captured, bool exit) {
     if (captured != nullptr && length > 0)
         std::memset(captured, 0, length);
+    PortLines lines(job, bus);
     uint64_t remaining = std::min<uint64_t>(bitCount, uint64_t(length) * 8);
     for (uint32_t index = length; index-- > 0 && remaining > 0;) {
         const uint32_t out = tdi[index];
@@ -178,12 +213,12 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
         for (uint32_t bit = 0; bit < 8 && remaining > 0; ++bit) {
             --remaining;
             if (exit && remaining == 0)
-                SetData(job, kLineTms, 1);
-            SetData(job, kLinesTdi, (out >> bit) & 1);
-            SetClock(job, bus, 0);
+                lines.Data(kLineTms, 1);
+            lines.Data(kLinesTdi, (out >> bit) & 1);
+            lines.Clock(0);
             if (captured != nullptr)
-                in |= (ReadTdo(job, bus) & 1) << bit;
-            SetClock(job, bus, 1);
+                in |= (lines.Inputs() & 1) << bit;
+            lines.Clock(1);
         }
         if (captured != nullptr)
             captured[index] = static_cast<uint8_t>(in);
