@@ -109,6 +109,7 @@ private:
     int32_t ReadVector(tagLenVal& value, uint32_t length);
     int32_t ReadNumber(uint32_t length, uint32_t& number);
     int32_t Goto(uint8_t target);
+    void Wait(int32_t microseconds);
     int32_t ShiftVector(const ShiftRequest& request);
     int32_t ShiftData(uint8_t endState, const tagLenVal* expected, const tagLenVal* mask, int32_t runTestTime,
                       uint32_t repeatLimit);
@@ -247,12 +248,22 @@ int32_t XsvfInterpreter::Goto(uint8_t target) {
     return GotoTapState(job_, bus_, state_.tapState, target);
 }
 
+// A wait of t microseconds is t TCK pulses in the current state. A TAP step leaves TCK high and a pulse
+// starts by raising it, so TCK goes low first: otherwise the first pulse would give no rising edge, and
+// the state would see one clock fewer than the stream asks for.
+void XsvfInterpreter::Wait(int32_t microseconds) {
+    if (microseconds <= 0)
+        return;
+    SetPort(job_, bus_, JtagLine::Tck, 0);
+    WaitTck(job_, bus_, microseconds);
+}
+
 int32_t XsvfInterpreter::ShiftVector(const ShiftRequest& request) {
     int32_t runTestTime = request.runTestTime;
     if (request.bits == 0) {
         if (runTestTime != 0) {
             Goto(kStateIdle);
-            WaitTck(job_, bus_, runTestTime);
+            Wait(runTestTime);
         }
         return 0;
     }
@@ -279,7 +290,7 @@ int32_t XsvfInterpreter::ShiftVector(const ShiftRequest& request) {
             }
             if (runTestTime != 0) {
                 Goto(kStateIdle);
-                WaitTck(job_, bus_, runTestTime);
+                Wait(runTestTime);
             }
         }
         again = mismatch && attempt < request.repeatLimit;
@@ -503,7 +514,7 @@ int32_t XsvfInterpreter::DoWait() {
         return kXsvfIllegalState;
     if (state_.tapState != waitState)
         Goto(waitState);
-    WaitTck(job_, bus_, int32_t(time));
+    Wait(int32_t(time));
     if (state_.tapState != endState)
         Goto(endState);
     return 0;
