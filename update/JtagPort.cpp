@@ -61,10 +61,6 @@ bool WaitForNextMicrosecond(plat::Clock& clock) {
     return false;
 }
 
-} // namespace
-
-namespace {
-
 // The write of a mode that verifies or settles: out of line, so that the plain write stays a single bus call
 // in the line primitives.
 #if defined(__GNUC__)
