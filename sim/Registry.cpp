@@ -131,6 +131,10 @@ template <class Change> long RegistryStore::Modify(Change change) {
     return WriteFileAtomic(dir_ + "/registry.txt", Format(tree)) ? kRegSuccess : kRegWriteFault;
 }
 
+long RegistryStore::Edit(const std::function<long(RegTree&)>& change) {
+    return Modify(change);
+}
+
 long RegistryStore::CreateKey(const std::wstring& path) {
     const std::wstring normalized = NormalizePath(path);
     if (normalized.empty() || KeyExists(normalized))

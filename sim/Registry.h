@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ public:
     long DeleteValue(const std::wstring& path, const std::wstring& name);
     // Fails with kRegAccessDenied while the key has subkeys, as RegDeleteKey does.
     long DeleteKey(const std::wstring& path);
+
+    // Applies a change to the whole tree under the lock, e.g. to extend a value atomically; the tree is
+    // written back only when the change returns kRegSuccess.
+    long Edit(const std::function<long(RegTree&)>& change);
 
     RegTree Load() const;
 

@@ -55,6 +55,18 @@ std::string MapPath(const std::string& dir, const std::string& windowsPath) {
     return out;
 }
 
+std::string RedirectSystem32(const std::string& windowsPath) {
+    const std::string prefix = "C:\\WINDOWS\\SYSTEM32";
+    std::string folded = FoldCaseAscii(windowsPath);
+    for (auto& c : folded)
+        if (c == '/')
+            c = '\\';
+    if (folded.compare(0, prefix.size(), prefix) != 0 ||
+        (folded.size() > prefix.size() && folded[prefix.size()] != '\\'))
+        return windowsPath;
+    return "C:\\Windows\\SysWOW64" + windowsPath.substr(prefix.size());
+}
+
 KeyValues WindowsEnvironment(const MachineDescription& machine) {
     KeyValues env = {
         {"USERPROFILE", "C:\\Users\\user"},
@@ -90,6 +102,8 @@ KeyValues WindowsEnvironment(const MachineDescription& machine) {
 
 std::vector<std::string> MachineFolders(const MachineDescription& machine) {
     std::vector<std::string> folders = {"C:\\Windows\\System32"};
+    if (machine.os64)
+        folders.push_back("C:\\Windows\\SysWOW64");
     for (const auto& [name, value] : WindowsEnvironment(machine))
         if (value.size() > 2 && value[1] == ':' && IsDriveLetter(value[0]))
             folders.push_back(value);

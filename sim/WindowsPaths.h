@@ -14,6 +14,10 @@ namespace sim {
 // backslashes turned into slashes.
 std::string MapPath(const std::string& dir, const std::string& windowsPath);
 
+// A 32-bit program on 64-bit Windows sees "C:\Windows\SysWOW64" where it names "C:\Windows\System32"
+// (file-system redirection); other paths are returned unchanged.
+std::string RedirectSystem32(const std::string& windowsPath);
+
 // The environment a program sees on this machine, after the host's: LOCALAPPDATA, TEMP, TMP, USERPROFILE,
 // WINDIR, SystemRoot, SystemDrive, programfiles and, on 64-bit Windows only, programfiles(x86); then the
 // [env] overrides (an empty value removes the variable).

@@ -1,9 +1,11 @@
 // Files and registry of the simulated machine: Windows paths mapped into the machine folder.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <new>
 
 #include "platform/sim/SimParts.h"
@@ -32,6 +34,13 @@ public:
 private:
     int fd_;
 };
+
+// Whether this thread has switched file-system redirection off.
+thread_local bool t_redirectionDisabled = false;
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+constexpr uint32_t kRegMultiSz = 7;
 
 bool WriteAll(int fd, const std::string& bytes) {
     const char* data = bytes.data();
@@ -81,7 +90,10 @@ ReadStatus ReadMapped(const std::string& path, std::vector<uint8_t>& data) {
 } // namespace
 
 std::string SimFileSystem::Map(const std::wstring& path) const {
-    return sim::MapPath(machine_.dir, sim::ToUtf8(path));
+    std::string windowsPath = sim::ToUtf8(path);
+    if (machine_.description.os64 && !t_redirectionDisabled)
+        windowsPath = sim::RedirectSystem32(windowsPath);
+    return sim::MapPath(machine_.dir, windowsPath);
 }
 
 ReadStatus SimFileSystem::ReadWhole(const std::string& path, std::vector<uint8_t>& data) {
@@ -113,6 +125,67 @@ bool SimFileSystem::RemoveFile(const std::wstring& path) {
 bool SimFileSystem::FileExists(const std::wstring& path) {
     struct stat st {};
     return ::stat(Map(path).c_str(), &st) == 0;
+}
+
+bool SimFileSystem::CreateExclusive(const std::wstring& path, const std::string& bytes) {
+    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    return ::ftruncate(fd.Get(), 0) == 0 && WriteAll(fd.Get(), bytes);
+}
+
+bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) {
+    std::wstring base = folder;
+    if (!base.empty() && base.back() != L'\\')
+        base += L'\\';
+    base += prefix.substr(0, 3);
+    const unsigned start = static_cast<unsigned>(::getpid()) & 0xFFFF;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        wchar_t number[8];
+        std::swprintf(number, 8, L"%X", (start + i) % 0xFFFF + 1);
+        const std::wstring candidate = base + number + L".tmp";
+        const int fd = ::open(Map(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            path = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& to) {
+    auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
+    sim::RegistryStore store(machine_.dir);
+    if (store.CreateKey(kSessionManager) != kErrorSuccess)
+        return false;
+    return store.Edit([&](sim::RegTree& tree) {
+        const auto key = tree.find(sim::FoldCase(sim::RegistryStore::NormalizePath(kSessionManager)));
+        if (key == tree.end())
+            return sim::kRegNotFound; // deleted in between
+        sim::RegEntry& entry = key->second.values[sim::FoldCase(kPendingRenames)];
+        entry.name = kPendingRenames;
+        entry.type = kRegMultiSz;
+        // A list of null-terminated strings, closed by one more null: drop the closing null, add the pair.
+        if (entry.data.size() >= 2)
+            entry.data.resize(entry.data.size() - 2);
+        entry.data += sim::EncodeUtf16Le(ntPath(from), true) + sim::EncodeUtf16Le(ntPath(to), true);
+        entry.data.append(2, '\0');
+        return sim::kRegSuccess;
+    }) == kErrorSuccess;
+}
+
+bool SimFileSystem::DisableRedirection() {
+    if (!machine_.description.os64)
+        return false;
+    t_redirectionDisabled = true;
+    return true;
+}
+
+void SimFileSystem::RevertRedirection() {
+    t_redirectionDisabled = false;
 }
 
 long SimRegistry::CreateKey(const std::wstring& path, bool) {

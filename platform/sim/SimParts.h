@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,6 +74,14 @@ public:
     bool MakeDirectory(const std::wstring& path) override;
     bool RemoveFile(const std::wstring& path) override;
     bool FileExists(const std::wstring& path) override;
+    // In use means another open handle holds the file (an flock, see SimProcesses for the convention).
+    bool CreateExclusive(const std::wstring& path, const std::string& bytes) override;
+    bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) override;
+    // Appended to PendingFileRenameOperations under the Session Manager key, as Windows keeps them.
+    bool MoveAtRestart(const std::wstring& from, const std::wstring& to) override;
+    // Per thread, as on Windows: off only while disabled on 64-bit Windows.
+    bool DisableRedirection() override;
+    void RevertRedirection() override;
 
 private:
     std::string Map(const std::wstring& path) const;
@@ -139,6 +148,47 @@ public:
     explicit SimProcesses(SimMachine& machine) : machine_(machine) {}
     [[noreturn]] void Exit(int code) override;
     void SetHighPriority() override;
+    // Named objects are files in DIR/objects, shared by every process on the machine: a mutex is an flock
+    // on its file, whose content names the owner until release (so a dead owner shows as abandoned); a
+    // mapping is a file mapped shared, new (zeroed) when no other open handle holds it.
+    uintptr_t CreateNamedMutex(const std::wstring& name) override;
+    WaitResult WaitForMutex(uintptr_t mutex, uint32_t milliseconds) override;
+    void ReleaseNamedMutex(uintptr_t mutex) override;
+    uintptr_t OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) override;
+    void* MapView(uintptr_t mapping) override;
+    void UnmapView(void* view) override;
+    void CloseHandle(uintptr_t handle) override;
+
+private:
+    struct Object {
+        int fd = -1;
+        size_t size = 0; // mappings only
+    };
+    std::string ObjectPath(const std::string& kind, const std::wstring& name) const;
+    uintptr_t AddObject(int fd, size_t size);
+    bool FindObject(uintptr_t handle, Object& object);
+
+    SimMachine& machine_;
+    std::mutex mutex_;
+    std::map<uintptr_t, Object> objects_;
+    std::map<void*, size_t> views_;
+    uintptr_t nextHandle_ = 0x104;
+};
+
+// Libraries the simulated machine provides in-process; none yet, so every load fails as on a machine
+// without them.
+class SimLibraries final : public Libraries {
+public:
+    uintptr_t Load(const std::wstring& name) override;
+    void* Resolve(uintptr_t library, const char* symbol) override;
+    void Free(uintptr_t library) override;
+};
+
+// Embedded resources: the files of DIR/resources, by name.
+class SimResources final : public Resources {
+public:
+    explicit SimResources(SimMachine& machine) : machine_(machine) {}
+    bool Find(const std::string& name, std::vector<uint8_t>& data) override;
 
 private:
     SimMachine& machine_;

@@ -18,6 +18,8 @@ struct SimPlatform final : Platform {
     std::unique_ptr<simbackend::SimEnvironment> envImpl;
     std::unique_ptr<simbackend::SimClock> clockImpl;
     std::unique_ptr<simbackend::SimProcesses> processesImpl;
+    std::unique_ptr<simbackend::SimLibraries> librariesImpl;
+    std::unique_ptr<simbackend::SimResources> resourcesImpl;
 };
 
 // The program cannot run on a machine it cannot read; it says why and ends with a code of its own.
@@ -44,12 +46,16 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->envImpl = std::make_unique<simbackend::SimEnvironment>(machine);
     platform->clockImpl = std::make_unique<simbackend::SimClock>(machine);
     platform->processesImpl = std::make_unique<simbackend::SimProcesses>(machine);
+    platform->librariesImpl = std::make_unique<simbackend::SimLibraries>();
+    platform->resourcesImpl = std::make_unique<simbackend::SimResources>(machine);
     platform->console = platform->consoleImpl.get();
     platform->files = platform->filesImpl.get();
     platform->registry = platform->registryImpl.get();
     platform->env = platform->envImpl.get();
     platform->clock = platform->clockImpl.get();
     platform->processes = platform->processesImpl.get();
+    platform->libraries = platform->librariesImpl.get();
+    platform->resources = platform->resourcesImpl.get();
     return platform;
 }
 

@@ -112,6 +112,19 @@ TEST(SimWindowsPaths, DriveMapping) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(SimWindowsPaths, System32RedirectionOfA32BitProgram) {
+    struct Case {
+        const char *path, *seen;
+    } cases[] = {
+        {"C:\\Windows\\System32\\drivers\\vsk.sys", "C:\\Windows\\SysWOW64\\drivers\\vsk.sys"},
+        {"c:/windows/system32", "C:\\Windows\\SysWOW64"},
+        {"C:\\Windows\\System32x\\a.dll", "C:\\Windows\\System32x\\a.dll"},
+        {"C:\\Windows\\a.dll", "C:\\Windows\\a.dll"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sim::RedirectSystem32(c.path), c.seen) << c.path;
+}
+
 TEST(SimWindowsPaths, CommandLineQuoting) {
     struct Case {
         std::string argument, quoted;

@@ -1,4 +1,5 @@
 // q740sim: creates, shows and edits simulated Windows machines for the native build of the program.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr uint32_t kRegMultiSz = 7;
 
 const char kUsage[] =
     "usage: q740sim COMMAND [--dir DIR] [options]\n"
@@ -239,6 +241,24 @@ std::string ValueText(const sim::RegEntry& value) {
         if (sim::DecodeUtf16Le(value.data, text))
             return "REG_SZ " + sim::Quote(sim::ToUtf8(text));
         return "REG_SZ bytes " + sim::Quote(value.data);
+    }
+    if (value.type == kRegMultiSz && value.data.size() % 2 == 0) {
+        // Null-terminated UTF-16LE strings, closed by one more null; empty strings may stand inside (a
+        // restart-time delete has an empty target).
+        std::string list = "REG_MULTI_SZ";
+        std::wstring all;
+        for (size_t i = 0; i + 1 < value.data.size(); i += 2)
+            all += static_cast<wchar_t>(static_cast<unsigned char>(value.data[i]) |
+                                        static_cast<unsigned char>(value.data[i + 1]) << 8);
+        if (!all.empty() && all.back() == L'\0')
+            all.pop_back(); // the closing null
+        size_t start = 0;
+        while (start < all.size()) {
+            const size_t end = std::min(all.find(L'\0', start), all.size());
+            list += " " + sim::Quote(sim::ToUtf8(all.substr(start, end - start)));
+            start = end + 1;
+        }
+        return list;
     }
     const char* name = value.type == sim::kRegDword ? "REG_DWORD" : nullptr;
     return (name ? std::string(name) : "type " + std::to_string(value.type)) + " hex " +

@@ -1,0 +1,173 @@
+// Named objects shared between the processes of the simulated machine, run-time libraries and resources.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/sim/SimParts.h"
+#include "sim/Files.h"
+#include "sim/Text.h"
+
+namespace plat::simbackend {
+
+namespace {
+
+// Object names become file names: letters, digits, '-', '_' and '.' stay, anything else is %XX.
+std::string FileNameOf(const std::wstring& name) {
+    std::string out;
+    for (unsigned char c : sim::ToUtf8(name)) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '_' || c == '.') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string SimProcesses::ObjectPath(const std::string& kind, const std::wstring& name) const {
+    const std::string folder = machine_.dir + "/objects";
+    sim::MakeDirectories(folder);
+    return folder + "/" + kind + "-" + FileNameOf(name);
+}
+
+uintptr_t SimProcesses::AddObject(int fd, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uintptr_t handle = nextHandle_;
+    nextHandle_ += 4;
+    objects_[handle] = Object{fd, size};
+    return handle;
+}
+
+bool SimProcesses::FindObject(uintptr_t handle, Object& object) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = objects_.find(handle);
+    if (it == objects_.end())
+        return false;
+    object = it->second;
+    return true;
+}
+
+uintptr_t SimProcesses::CreateNamedMutex(const std::wstring& name) {
+    const int fd = ::open(ObjectPath("mutex", name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return fd < 0 ? 0 : AddObject(fd, 0);
+}
+
+Processes::WaitResult SimProcesses::WaitForMutex(uintptr_t mutex, uint32_t milliseconds) {
+    Object object;
+    if (!FindObject(mutex, object))
+        return WaitResult::Failed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (::flock(object.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return WaitResult::Failed;
+        if (milliseconds != 0xFFFFFFFFu && std::chrono::steady_clock::now() >= deadline)
+            return WaitResult::Timeout;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // An owner that released the mutex cleared the file; one that died left its process id in it.
+    char previous[24] = {};
+    const ssize_t length = ::pread(object.fd, previous, sizeof previous - 1, 0);
+    const std::string owner = std::to_string(::getpid());
+    const bool abandoned = length > 0 && owner != previous;
+    if (::ftruncate(object.fd, 0) != 0 || ::pwrite(object.fd, owner.data(), owner.size(), 0) < 0) {
+        // The lock is held all the same; only abandonment detection suffers.
+    }
+    return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+}
+
+void SimProcesses::ReleaseNamedMutex(uintptr_t mutex) {
+    Object object;
+    if (!FindObject(mutex, object))
+        return;
+    if (::ftruncate(object.fd, 0) != 0) {
+        // Next owner will see the mutex as abandoned; nothing better can be done here.
+    }
+    ::flock(object.fd, LOCK_UN);
+}
+
+uintptr_t SimProcesses::OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) {
+    created = false;
+    const std::string path = ObjectPath("mapping", name);
+    // One opener at a time, so that two first openers do not both create.
+    sim::FileLock guard(path + ".lock");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return 0;
+    // Nobody else holds it open: the mapping does not exist any more on Windows, so start afresh.
+    const bool fresh = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fresh && (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, size) != 0)) {
+        ::close(fd);
+        return 0;
+    }
+    struct stat st {};
+    if (::flock(fd, LOCK_SH) != 0 || ::fstat(fd, &st) != 0 || st.st_size <= 0) {
+        ::close(fd);
+        return 0;
+    }
+    created = fresh;
+    return AddObject(fd, static_cast<size_t>(st.st_size));
+}
+
+void* SimProcesses::MapView(uintptr_t mapping) {
+    Object object;
+    if (!FindObject(mapping, object) || object.size == 0)
+        return nullptr;
+    void* view = ::mmap(nullptr, object.size, PROT_READ | PROT_WRITE, MAP_SHARED, object.fd, 0);
+    if (view == MAP_FAILED)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    views_[view] = object.size;
+    return view;
+}
+
+void SimProcesses::UnmapView(void* view) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = views_.find(view);
+    if (it == views_.end())
+        return;
+    ::munmap(it->first, it->second);
+    views_.erase(it);
+}
+
+void SimProcesses::CloseHandle(uintptr_t handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = objects_.find(handle);
+    if (it == objects_.end())
+        return;
+    ::close(it->second.fd);
+    objects_.erase(it);
+}
+
+uintptr_t SimLibraries::Load(const std::wstring&) {
+    return 0;
+}
+
+void* SimLibraries::Resolve(uintptr_t, const char*) {
+    return nullptr;
+}
+
+void SimLibraries::Free(uintptr_t) {}
+
+bool SimResources::Find(const std::string& name, std::vector<uint8_t>& data) {
+    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.')
+        return false;
+    std::string bytes;
+    if (!sim::ReadFile(machine_.dir + "/resources/" + name, bytes))
+        return false;
+    data.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+} // namespace plat::simbackend
