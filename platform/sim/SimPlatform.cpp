@@ -1,5 +1,6 @@
 // The simulated backend: the machine folder named by VSK_SIM_MACHINE (else ".q740-sim"), created with the
 // default machine when it does not exist.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +33,8 @@ struct SimPlatform final : Platform {
 } // namespace
 
 std::unique_ptr<Platform> CreatePlatform() {
+    // A console whose reader went away loses text on Windows; it must not kill the process here.
+    ::signal(SIGPIPE, SIG_IGN);
     auto platform = std::make_unique<SimPlatform>();
     simbackend::SimMachine& machine = platform->machine;
     machine.dir = sim::DefaultMachineDir();

@@ -1,6 +1,7 @@
 // q740sim: creates, shows and edits simulated Windows machines for the native build of the program.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "sim/Registry.h"
 #include "sim/Text.h"
 #include "sim/WindowsPaths.h"
+#include "tools/q740sim/Probe.h"
 
 namespace {
 
@@ -29,6 +31,8 @@ const char kUsage[] =
     "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
     "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
     "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
+    "  probe info [TEXT...] | keys | write | sleep MS | exit CODE\n"
+    "                        run platform operations as the program would on this machine\n"
     "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
 
 int Usage(const std::string& message) {
@@ -353,6 +357,10 @@ int main(int argc, char** argv) {
     Arguments args(static_cast<int>(rest.size()), rest.data());
     if (command == "create")
         return Create(dir, args);
+    if (command == "probe") {
+        ::setenv("VSK_SIM_MACHINE", dir.c_str(), 1);
+        return RunProbe(std::vector<std::string>(rest.begin() + 2, rest.end()));
+    }
     if (command != "show" && command != "reg" && command != "reg-set" && command != "reg-delete")
         return Usage("unknown command " + command);
     if (command == "reg-set")
