@@ -67,6 +67,15 @@ TEST_F(SimPlatform, ExitRecordsTheFullCodeAndTheConsoleState) {
               record.end());
 }
 
+TEST_F(SimPlatform, ControlEventsReachHandlersLastInstalledFirstAndCloseEndsTheProcess) {
+    const RunResult r = Probe({"ctrl"});
+    EXPECT_EQ(r.out, "second 0\nfirst 0\nsecond 2\nfirst 2\n");
+    EXPECT_EQ(r.exitCode, 0x3A);
+    uint32_t code = 0;
+    ASSERT_TRUE(sim::ReadLastExitCode(dir_, code));
+    EXPECT_EQ(code, 0xC000013Au);
+}
+
 TEST_F(SimPlatform, VirtualClockRunsAMinuteInNoTime) {
     const auto start = std::chrono::steady_clock::now();
     const RunResult r = Probe({"sleep", "60000"});

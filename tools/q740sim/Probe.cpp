@@ -1,7 +1,12 @@
 #include "tools/q740sim/Probe.h"
 
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "platform/Platform.h"
 #include "sim/Text.h"
@@ -17,7 +22,7 @@ void Line(plat::Console& console, const std::string& text) {
 // The machine folder comes from VSK_SIM_MACHINE (q740sim sets it from --dir).
 int RunProbe(const std::vector<std::string>& args) {
     if (args.empty()) {
-        std::fprintf(stderr, "q740sim: probe wants info, keys, write, sleep MS or exit CODE\n");
+        std::fprintf(stderr, "q740sim: probe wants info, keys, write, ctrl, sleep MS or exit CODE\n");
         return 2;
     }
     std::unique_ptr<plat::Platform> platform = plat::CreatePlatform();
@@ -56,6 +61,29 @@ int RunProbe(const std::vector<std::string>& args) {
         console.SetTextAttribute(7);
         console.WriteNarrow("\n");
         console.SetCursorVisible(true);
+        return 0;
+    }
+    if (what == "ctrl") {
+        // Two handlers, the later one declining: Ctrl+C reaches both, later first; the close event ends the
+        // process after the handlers, whatever they answer.
+        std::atomic<int> calls{0};
+        console.AddControlHandler([&console, &calls](uint32_t event) {
+            Line(console, "first " + std::to_string(event));
+            ++calls;
+            return true;
+        });
+        console.AddControlHandler([&console](uint32_t event) {
+            Line(console, "second " + std::to_string(event));
+            return false;
+        });
+        for (int signal : {SIGINT, SIGTERM}) {
+            const int before = calls;
+            ::raise(signal);
+            for (int i = 0; i < 500 && calls == before; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        Line(console, "still running");
         return 0;
     }
     uint32_t number = 0;

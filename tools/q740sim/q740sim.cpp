@@ -31,7 +31,7 @@ const char kUsage[] =
     "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
     "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
     "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
-    "  probe info [TEXT...] | keys | write | sleep MS | exit CODE\n"
+    "  probe info [TEXT...] | keys | write | ctrl | sleep MS | exit CODE\n"
     "                        run platform operations as the program would on this machine\n"
     "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
 
