@@ -22,7 +22,7 @@ constexpr uint8_t kStatePauseIr = uint8_t(TapState::PauseIr);
 constexpr int32_t kNoRunTest = -1;
 
 constexpr uint32_t kCommandCount = 24;
-constexpr size_t kBlockCount = 7;
+constexpr size_t kBlockCount = XsvfBlocks::kCount;
 
 uint32_t BytesForBits(uint64_t bits) {
     return uint32_t(std::min<uint64_t>((bits + 7) / 8, std::numeric_limits<uint32_t>::max()));
@@ -96,7 +96,7 @@ struct tagXsvfState {
 
 class XsvfInterpreter {
 public:
-    XsvfInterpreter(tagDeviceUpdate& job, RegisterBus& bus, uint8_t* const (&blocks)[kBlockCount]);
+    XsvfInterpreter(tagDeviceUpdate& job, RegisterBus& bus, const XsvfBlocks& blocks);
     int32_t Play();
 
 private:
@@ -169,14 +169,13 @@ const XsvfInterpreter::Handler XsvfInterpreter::kHandlers[kCommandCount] = {
     &XsvfInterpreter::DoWait,        // 0x17 XWAIT
 };
 
-XsvfInterpreter::XsvfInterpreter(tagDeviceUpdate& job, RegisterBus& bus,
-                                 uint8_t* const (&blocks)[kBlockCount])
+XsvfInterpreter::XsvfInterpreter(tagDeviceUpdate& job, RegisterBus& bus, const XsvfBlocks& blocks)
     : job_(job), bus_(bus) {
     tagLenVal* const vectors[kBlockCount] = {&state_.tdi,     &state_.expected,    &state_.captured,
                                              &state_.tdoMask, &state_.addressMask, &state_.dataMask,
                                              &state_.nextData};
     for (size_t i = 0; i < kBlockCount; ++i)
-        vectors[i]->bytes = blocks[i];
+        vectors[i]->bytes = blocks.Block(int(i));
 }
 
 int32_t XsvfInterpreter::Play() {
@@ -548,16 +547,31 @@ void ApplySdrMasks(tagLenVal& tdi, const tagLenVal& addressMask, const tagLenVal
     }
 }
 
-int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus) {
-    std::unique_ptr<uint8_t[]> owned[kBlockCount];
-    uint8_t* blocks[kBlockCount] = {};
+bool XsvfBlocks::Allocate() {
     try {
-        for (size_t i = 0; i < kBlockCount; ++i) {
-            owned[i].reset(new uint8_t[kMaxVectorBytes]);
-            blocks[i] = owned[i].get();
+        for (auto& block : blocks_) {
+            if (!block)
+                block.reset(new uint8_t[kMaxVectorBytes]);
         }
     } catch (const std::bad_alloc&) {
+        for (auto& block : blocks_)
+            block.reset();
+        return false;
+    }
+    return true;
+}
+
+int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus) {
+    XsvfBlocks blocks;
+    if (!blocks.Allocate())
         return kXsvfOutOfMemory;
+    return PlayXsvf(job, bus, blocks);
+}
+
+int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus, const XsvfBlocks& blocks) {
+    for (int i = 0; i < XsvfBlocks::kCount; ++i) {
+        if (blocks.Block(i) == nullptr)
+            return kXsvfOutOfMemory; // never allocated, or the allocation failed
     }
     XsvfInterpreter interpreter(job, bus, blocks);
     return interpreter.Play();

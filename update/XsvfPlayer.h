@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "update/DeviceUpdate.h"
@@ -65,8 +66,25 @@ struct tagLenVal {
 void ApplySdrMasks(tagLenVal& tdi, const tagLenVal& addressMask, const tagLenVal& dataMask,
                    const tagLenVal& nextData);
 
+// The seven vector blocks of one interpreter (TDI, expected TDO, captured TDO, TDO mask, address mask, data
+// mask, next data), kMaxVectorBytes each. Their content does not carry from one stream to the next: a
+// stream reads only what it has written.
+class XsvfBlocks {
+public:
+    static constexpr int kCount = 7;
+    // False when the memory is not available; no exception leaves it.
+    bool Allocate();
+    uint8_t* Block(int index) const { return blocks_[index].get(); }
+
+private:
+    std::unique_ptr<uint8_t[]> blocks_[kCount];
+};
+
 // Plays the job's stream from its read position to XCOMPLETE or the first error and returns the result
 // code. Every byte taken advances `stream` and `consumed` and recomputes `percent`; XCOMPLETE sets
 // `percent` to 100 even when bytes follow it, which are not read. The stream is never read past
 // `streamSize`. The caller sets TMS to 1 in the output image first; the result is not stored in the job.
+// Allocates the vector blocks for this stream; kXsvfOutOfMemory when they cannot be had.
 int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus);
+// The same with blocks the caller allocated, for callers that play many streams one after another.
+int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus, const XsvfBlocks& blocks);
