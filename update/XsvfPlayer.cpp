@@ -105,6 +105,7 @@ private:
 
     uint32_t Remaining() const;
     uint8_t TakeByte();
+    void UpdatePercent(uint32_t consumed);
     bool ReadByte(uint8_t& value);
     int32_t ReadVector(tagLenVal& value, uint32_t length);
     int32_t ReadNumber(uint32_t length, uint32_t& number);
@@ -140,6 +141,7 @@ private:
     tagDeviceUpdate& job_;
     RegisterBus& bus_;
     tagXsvfState state_;
+    uint32_t nextPercentAt_ = 0; // consumed count at which percent next changes; 0: at the next byte
 };
 
 const XsvfInterpreter::Handler XsvfInterpreter::kHandlers[kCommandCount] = {
@@ -208,8 +210,19 @@ uint8_t XsvfInterpreter::TakeByte() {
     const uint8_t value = *job_.stream++;
     const uint32_t consumed = job_.consumed.load(std::memory_order_relaxed) + 1;
     job_.consumed.store(consumed, std::memory_order_relaxed);
-    job_.SetPercent(consumed >= job_.streamSize ? 100 : uint32_t(uint64_t(consumed) * 100 / job_.streamSize));
+    if (consumed >= nextPercentAt_)
+        UpdatePercent(consumed);
     return value;
+}
+
+// Percent is consumed * 100 / size after every byte; it changes only at the byte that reaches the next whole
+// percent, so it is computed there, and the division stays out of the per-byte path.
+void XsvfInterpreter::UpdatePercent(uint32_t consumed) {
+    const uint64_t size = job_.streamSize;
+    const uint32_t percent = consumed >= size ? 100 : uint32_t(uint64_t(consumed) * 100 / size);
+    job_.SetPercent(percent);
+    nextPercentAt_ = percent >= 100 ? std::numeric_limits<uint32_t>::max()
+                                    : uint32_t(((uint64_t(percent) + 1) * size + 99) / 100);
 }
 
 bool XsvfInterpreter::ReadByte(uint8_t& value) {
