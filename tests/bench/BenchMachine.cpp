@@ -23,7 +23,8 @@ ProgramRun BenchMachine::Run(const std::vector<std::string>& args, const std::st
     std::remove((dir_ + "/last-exit-code").c_str());
     run.raw = testsupport::RunProgram(argv, options);
     const std::string recorded = testsupport::ReadFileText(dir_ + "/last-exit-code");
-    run.exitCode = recorded.empty() ? run.raw.exitCode : std::atoi(recorded.c_str());
+    run.exitCode =
+        recorded.empty() ? run.raw.exitCode : static_cast<int>(std::strtoul(recorded.c_str(), nullptr, 10));
     return run;
 }
 
