@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "update/JtagPort.h"
 #include "update/UpdateFiles.h"
 
 namespace {
@@ -110,8 +111,75 @@ void CUpdateRun::BuildTemporaryPaths() {
 }
 
 bool CUpdateRun::InitHardwareAccess() {
-    // No hardware-access service is available to this build yet.
-    return false;
+    service_ = std::make_unique<CVskLibrary>(platform_);
+    return service_->InitVSKLibrary() != 0;
+}
+
+void CUpdateRun::PrepareCards(bool list) {
+    const CMArray<tagPciInfo>& records = *scan_->records;
+    cards_.clear();
+    jobs_.reset(new tagDeviceUpdate[static_cast<size_t>(cardCount_)]);
+    largestSettle_ = 0;
+    if (list)
+        printer_.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", cardCount_,
+                       cardCount_ == 1 ? L"" : L"s");
+    for (int32_t i = 0; i < cardCount_; ++i) {
+        const tagPciInfo& info = records[i];
+        tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+        job.hPci = info.hPci;
+        job.regBase = info.regBase;
+        job.portMode.store(xsvfPath_ && !imageVerified_ ? kPortCalibrated : kPortFixedSettle);
+        job.settleCount.store(kDefaultSettleCount);
+        job.adlIndex = -1;
+        if (!updateBuffer_.empty()) {
+            job.stream = updateBuffer_.data();
+            job.streamSize = static_cast<uint32_t>(updateBuffer_.size());
+            // A card whose window could not be mapped is never driven; its update fails at once.
+            if (job.regBase != 0)
+                InitJtagPort(job, *service_, *platform_.clock, *platform_.console);
+        }
+        cards_.emplace_back(CreateCard(&info, options_, i, *service_));
+        cards_.back()->job = &job;
+        const FpgaVersion version = cards_.back()->GetFpgaVersion();
+        if (!version.allowsFlashImage)
+            imageVerified_ = false;
+        if (list) {
+            printer_.Print(L" PCIe Bus: 0x%02X%X%X   FPGA version: ", info.bus, info.device, info.function);
+            printer_.Print(L"%ls\n", version.text.c_str());
+        }
+        if (job.settleCount.load() > largestSettle_)
+            largestSettle_ = job.settleCount.load();
+    }
+}
+
+void CUpdateRun::ChoosePathAndListCards() {
+    // Without the display library the flash image cannot be carried to the cards yet, so every pass ends
+    // on the XSVF stream: the first pass without the stream only reads the versions, the second lists.
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool list = xsvfPath_;
+        PrepareCards(list);
+        if (list)
+            return;
+        xsvfPath_ = true;
+    }
+}
+
+int CUpdateRun::UpdatePhase() {
+    if (updateBuffer_.empty()) {
+        printer_.Print(L"\n");
+        return FinishAfterUpdate();
+    }
+    for (int32_t i = 0; i < cardCount_; ++i)
+        CloseJtagPort(jobs_[static_cast<size_t>(i)], *service_, *platform_.clock, false);
+    return FinishAfterUpdate();
+}
+
+int CUpdateRun::FinishAfterUpdate() {
+    if (!restartInitiated_) {
+        platform_.registry->DeleteValue(kRunOnceKey, kRunOnceValue);
+        platform_.registry->DeleteValue(kProgramKey, L"Config");
+    }
+    return FinishRun();
 }
 
 void CUpdateRun::CheckUpdateFiles(int cardCount) {
@@ -158,8 +226,13 @@ void CUpdateRun::CleanUp() {
     if (keepInFront_.joinable() && keepInFront_.get_id() != std::this_thread::get_id())
         keepInFront_.join();
     printer_.SetCursorVisible(true);
+    // The PCI records go; their windows are left mapped until the process ends.
+    if (scan_ && scan_->records)
+        scan_->records->SetCount(0, -1);
     updateBuffer_.clear();
     updateBuffer_.shrink_to_fit();
+    cards_.clear();
+    jobs_.reset();
 }
 
 int CUpdateRun::FinishRun() {
@@ -200,7 +273,16 @@ int CUpdateRun::Run(int argc, char** argv) {
     BuildTemporaryPaths();
     if (!InitHardwareAccess())
         return EndEarly(L"ERROR: InitVSKLibrary failed.", true);
-    return FinishRun();
+    scan_ = std::make_unique<CPciScan>(*service_);
+    if (!scan_->Scan())
+        return EndEarly(L"   No Veskora Q740 graphics cards found.", false);
+    if (scan_->count > kMaxCards)
+        return EndEarly(L"ERROR: More than 32 Veskora Q740 graphics cards found.", true);
+    cardCount_ = scan_->count;
+    if (options_.flashFile)
+        CheckUpdateFiles(cardCount_);
+    ChoosePathAndListCards();
+    return UpdatePhase();
 }
 
 int RunUpdater(plat::Platform& platform, int argc, char** argv) {

@@ -9,9 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "ExternalDeviceLayer/PciScan.h"
+#include "ExternalDeviceLayer/VskLibrary.h"
 #include "app/CmdLine.h"
 #include "app/Printer.h"
 #include "platform/Platform.h"
+#include "update/DeviceUpdate.h"
+#include "update/QSeries.h"
 
 class CUpdateRun {
 public:
@@ -19,6 +23,10 @@ public:
     static constexpr int kVersion[4] = {2, 0, 3, 1};
     static constexpr uint32_t kDefaultI2cSpeedKhz = 800;
     static constexpr uint32_t kTestDelayMs = 60000;
+    static constexpr int32_t kMaxCards = 32;
+    static constexpr const wchar_t* kProgramKey = L"SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
+    static constexpr const wchar_t* kRunOnceKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    static constexpr const wchar_t* kRunOnceValue = L"VskQ740FwUpdater";
 
     explicit CUpdateRun(plat::Platform& platform);
     ~CUpdateRun();
@@ -38,7 +46,16 @@ public:
     // their digest files. cardCount fills the corrupt-file message.
     void CheckUpdateFiles(int cardCount);
 
-    // The end of every run that is not a final pass; returns the exit code.
+    // Decides between the flash image and the XSVF stream and lists the cards.
+    void ChoosePathAndListCards();
+    // One card object and one job per card, ports claimed when there is a stream to play.
+    void PrepareCards(bool list);
+    // After the listing: the update itself, then the end of the run.
+    int UpdatePhase();
+
+    // The end of a run after an update attempt: the resume values go, then the common steps.
+    int FinishAfterUpdate();
+    // The common end of every run that is not a final pass; returns the exit code.
     int FinishRun();
     // Frees what the run holds; safe to call twice and from the control handler's thread.
     void CleanUp();
@@ -54,6 +71,9 @@ public:
     bool ImageVerified() const { return imageVerified_; }
     uint32_t I2cSpeedKhz() const { return i2cSpeedKhz_; }
     const std::wstring& ProgramDir() const { return programDir_; }
+    int32_t CardCount() const { return cardCount_; }
+    tagDeviceUpdate* Jobs() { return jobs_.get(); }
+    uint32_t LargestSettleCount() const { return largestSettle_; }
     void SetOptions(const CCmdLine& options) { options_ = options; }
 
 private:
@@ -79,7 +99,15 @@ private:
     bool xsvfPath_ = false;
     bool imageVerified_ = false;
     bool restartInitiated_ = false;
+    bool adlMode_ = false;
     int result_ = 1;
+
+    std::unique_ptr<CVskLibrary> service_;
+    std::unique_ptr<CPciScan> scan_;
+    int32_t cardCount_ = 0;
+    std::vector<std::unique_ptr<CQSeries>> cards_;
+    std::unique_ptr<tagDeviceUpdate[]> jobs_;
+    uint32_t largestSettle_ = 0;
 
     // The console window the keep-in-front thread brings forward; 0 ends that thread.
     std::shared_ptr<std::atomic<uintptr_t>> rememberedWindow_;

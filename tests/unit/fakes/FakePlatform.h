@@ -7,6 +7,7 @@
 
 #include "fakes/FakeConsole.h"
 #include "fakes/FakeFileSystem.h"
+#include "fakes/FakeRegistry.h"
 #include "platform/Platform.h"
 
 class FakeEnvironment : public plat::Environment {
@@ -73,10 +74,12 @@ struct FakePlatform : plat::Platform {
         env = &fakeEnv;
         clock = &fakeClock;
         processes = &fakeProcesses;
+        registry = &fakeRegistry;
     }
     FakeConsole fakeConsole;
     FakeFileSystem fakeFiles;
     FakeEnvironment fakeEnv;
     FakeClock fakeClock;
     FakeProcesses fakeProcesses;
+    FakeRegistry fakeRegistry;
 };

@@ -1,0 +1,63 @@
+// The card objects: CDevBase, the abstract card device, and CQSeries, one Veskora Q740 with its XSVF worker.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ExternalDeviceLayer/PciScan.h"
+#include "ExternalDeviceLayer/RegisterBus.h"
+#include "app/CmdLine.h"
+#include "update/DeviceUpdate.h"
+
+// Result of a card that could not be driven at all: no register window, or no worker thread. The
+// interpreter never produces this code.
+constexpr int32_t kUpdateCardUnusable = 1;
+
+class CDevBase {
+public:
+    CDevBase() = default;
+    CDevBase(const CDevBase&) = delete;
+    CDevBase& operator=(const CDevBase&) = delete;
+    virtual ~CDevBase() = default;
+    // Updates the card; returns the result code, which is also stored in the job.
+    virtual int32_t Update(tagDeviceUpdate* job) = 0;
+
+    CCmdLine cmdLine;
+};
+
+// An FPGA version as text, and whether it is new enough for the flash-image path (1.6.13 or later).
+struct FpgaVersion {
+    std::wstring text;
+    bool allowsFlashImage = false;
+};
+
+class CQSeries : public CDevBase {
+public:
+    explicit CQSeries(RegisterBus& bus) : bus_(bus) {}
+
+    // The XSVF worker: plays the job's stream into the card's FPGA. A finished job always reads 100 percent,
+    // so the run's progress display ends even when the stream goes on after its last command.
+    int32_t Update(tagDeviceUpdate* job) override;
+    // Reads the FPGA version over the card's I2C engine; "0.0.000" when it cannot be read.
+    virtual FpgaVersion GetFpgaVersion();
+
+    static bool VersionAllowsFlashImage(uint32_t major, uint32_t minor, uint32_t build);
+
+    int32_t deviceIndex = 0;
+    uint32_t hPci = 0;
+    uintptr_t regBase = 0;
+    tagDeviceUpdate* job = nullptr;
+
+private:
+    RegisterBus& bus_;
+};
+
+// A new card object for the card's PCI record, with a copy of the options.
+CQSeries* CreateCard(const tagPciInfo* info, const CCmdLine& cmdLine, int32_t index, RegisterBus& bus);
+
+// Starts a thread that runs the card's Update on the job and detaches it at once. False when no thread could
+// be started; the job then carries a failure result.
+bool StartCardWorker(CDevBase* card, tagDeviceUpdate* job);
+
+// The run's view of all jobs: every failed job counts as 100 percent; the sum divided by the card count.
+uint32_t CombinedPercent(tagDeviceUpdate* jobs, int32_t count);
