@@ -164,16 +164,6 @@ void CUpdateRun::ChoosePathAndListCards() {
     }
 }
 
-int CUpdateRun::UpdatePhase() {
-    if (updateBuffer_.empty()) {
-        printer_.Print(L"\n");
-        return FinishAfterUpdate();
-    }
-    for (int32_t i = 0; i < cardCount_; ++i)
-        CloseJtagPort(jobs_[static_cast<size_t>(i)], *service_, *platform_.clock, false);
-    return FinishAfterUpdate();
-}
-
 int CUpdateRun::FinishAfterUpdate() {
     if (!restartInitiated_) {
         platform_.registry->DeleteValue(kRunOnceKey, kRunOnceValue);
@@ -229,10 +219,15 @@ void CUpdateRun::CleanUp() {
     // The PCI records go; their windows are left mapped until the process ends.
     if (scan_ && scan_->records)
         scan_->records->SetCount(0, -1);
-    updateBuffer_.clear();
-    updateBuffer_.shrink_to_fit();
-    cards_.clear();
-    jobs_.reset();
+    // Workers still running (the control handler ends the process during an update) keep their card,
+    // job and stream until the process is gone.
+    const bool workersBusy = workersStarted_ && jobs_ && CombinedPercent(jobs_.get(), cardCount_) < 100;
+    if (!workersBusy) {
+        updateBuffer_.clear();
+        updateBuffer_.shrink_to_fit();
+        cards_.clear();
+        jobs_.reset();
+    }
 }
 
 int CUpdateRun::FinishRun() {

@@ -53,6 +53,19 @@ public:
     // After the listing: the update itself, then the end of the run.
     int UpdatePhase();
 
+    // Pieces of the update phase.
+    static int XsvfEstimateMinutes(uint32_t largestSettleCount);
+    int EstimateMinutes() const;
+    void PrintWarningBox();
+    // The y/n prompt; true when the user goes on. The end of the input counts as 'n'.
+    bool AskToContinue();
+    // The repeated-update test's chance to stop: true when a space was pressed within 5 seconds.
+    bool TestAborted();
+    void StartWorkers();
+    void ShowProgress();
+    void CollectResults();
+    void ReportResults();
+
     // The end of a run after an update attempt: the resume values go, then the common steps.
     int FinishAfterUpdate();
     // The common end of every run that is not a final pass; returns the exit code.
@@ -108,6 +121,8 @@ private:
     std::vector<std::unique_ptr<CQSeries>> cards_;
     std::unique_ptr<tagDeviceUpdate[]> jobs_;
     uint32_t largestSettle_ = 0;
+    bool workersStarted_ = false;
+    uint64_t updateStartMs_ = 0;
 
     // The console window the keep-in-front thread brings forward; 0 ends that thread.
     std::shared_ptr<std::atomic<uintptr_t>> rememberedWindow_;

@@ -1,0 +1,209 @@
+// The update phase: after the cards are listed, estimate, warn, ask, run one worker per card with a combined
+// progress display, then close the ports and report.
+#include <string>
+
+#include "app/UpdateRun.h"
+#include "update/JtagPort.h"
+
+namespace {
+
+constexpr uint32_t kProgressPauseMs = 100;
+constexpr uint32_t kTestAbortWindowMs = 5000;
+constexpr uint32_t kAfterUpdateWaitMs = 5000;
+constexpr int kBeepEvery = 4;
+
+const wchar_t* const kSpinner[] = {L"|", L"/", L"-", L"\\"};
+
+const wchar_t kBoxEdge[] = L"   **********************************************************";
+const wchar_t kBoxEmpty[] = L"   *                                                        *\n";
+
+std::wstring Repeat(wchar_t c, size_t n) {
+    return std::wstring(n, c);
+}
+
+// Takes the prompt off the screen: 39 backspaces, 39 blanks, 42 backspaces.
+std::wstring EraseText() {
+    return Repeat(L'\b', 39) + Repeat(L' ', 39) + Repeat(L'\b', 42);
+}
+
+} // namespace
+
+int CUpdateRun::XsvfEstimateMinutes(uint32_t largestSettleCount) {
+    return (largestSettleCount < 30 || largestSettleCount == kMaxSettleCount) ? 5 : 3;
+}
+
+int CUpdateRun::EstimateMinutes() const {
+    if (imageVerified_ && adlMode_)
+        return static_cast<int>(static_cast<uint32_t>(cardCount_) * 8u * 800u / i2cSpeedKhz_);
+    if (imageVerified_)
+        return static_cast<int>(2400u / i2cSpeedKhz_);
+    return XsvfEstimateMinutes(largestSettle_);
+}
+
+void CUpdateRun::PrintWarningBox() {
+    std::wstring box = L"\n\n";
+    box += kBoxEdge;
+    box += L"\n   *                        WARNING:                        *\n";
+    box += kBoxEmpty;
+    if (!imageVerified_) {
+        box += L"   *      ALL DISPLAYS WILL GO BLANK DURING THE UPDATE.     *\n";
+        box += kBoxEmpty;
+    }
+    box += L"   *   FOR CHANGES TO TAKE EFFECT, THE SYSTEM MAY RESTART   *\n";
+    box += L"   *               AT THE END OF THE UPDATE.                *\n";
+    box += kBoxEmpty;
+    box += L"   *   BEFORE RESTARTING YOUR SYSTEM, CLOSE ALL PROGRAMS.   *\n";
+    box += kBoxEdge;
+    box += L"\n\n\n";
+    printer_.SetColour(CPrinter::kRed);
+    printer_.Print(L"%ls", box.c_str());
+    printer_.SetColour(CPrinter::kNormal);
+}
+
+bool CUpdateRun::AskToContinue() {
+    printer_.Print(L"   Press 'y' to continue, or 'n' to abort.");
+    int key;
+    for (;;) {
+        key = platform_.console->ReadKey();
+        if (key == 'y' || key == 'Y' || key == 'n' || key == 'N')
+            break;
+        if (key < 0) { // nobody can answer: nothing is written without a yes
+            key = 'n';
+            break;
+        }
+    }
+    printer_.Print(L"%ls", EraseText().c_str());
+    return key == 'y' || key == 'Y';
+}
+
+bool CUpdateRun::TestAborted() {
+    printer_.Print(L"\nTEST COUNT=%d\n", options_.testCount);
+    printer_.Print(L"Press SPACE BAR to abort test...");
+    bool aborted = false;
+    const uint64_t start = platform_.clock->ProcessMilliseconds();
+    while (!aborted && platform_.clock->ProcessMilliseconds() - start < kTestAbortWindowMs) {
+        while (platform_.console->KeyAvailable()) {
+            const int key = platform_.console->ReadKey();
+            if (key == ' ')
+                aborted = true;
+            if (key < 0)
+                break;
+        }
+        platform_.clock->SleepMs(10);
+    }
+    printer_.Print(L"%ls", Repeat(L'\b', 32).c_str());
+    return aborted;
+}
+
+void CUpdateRun::StartWorkers() {
+    printer_.Print(L"Programming the FPGA:....... 00%% ");
+    updateStartMs_ = platform_.clock->ProcessMilliseconds();
+    workersStarted_ = true;
+    for (int32_t i = 0; i < cardCount_; ++i) {
+        tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+        if (job.regBase == 0) {
+            // No register window: nothing can be driven, so the card fails at once.
+            job.SetResult(kUpdateCardUnusable);
+            continue;
+        }
+        StartCardWorker(cards_[static_cast<size_t>(i)].get(), &job);
+    }
+}
+
+void CUpdateRun::ShowProgress() {
+    const bool beeping = options_.beep && xsvfPath_;
+    int beeps = 0;
+    size_t turn = 0;
+    for (;;) {
+        platform_.clock->SleepMs(kProgressPauseMs);
+        const uint32_t percent = CombinedPercent(jobs_.get(), cardCount_);
+        printer_.Print(L"\b\b\b\b%02d%%", static_cast<int>(percent));
+        const wchar_t* spin = kSpinner[turn++ % 4];
+        printer_.Print(L"%ls", spin);
+        if (spin == kSpinner[3] && beeping && ++beeps == kBeepEvery) {
+            platform_.console->WriteNarrow("\x07");
+            beeps = 0;
+        }
+        if (percent >= 100)
+            break;
+    }
+    printer_.Print(L"\b \n\n");
+}
+
+void CUpdateRun::CollectResults() {
+    result_ = 0;
+    for (int32_t i = 0; i < cardCount_; ++i) {
+        tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+        const int32_t code = job.Result();
+        if (adlMode_)
+            job.portMode.store(kPortReadBack);
+        if (job.regBase != 0)
+            CloseJtagPort(job, *service_, *platform_.clock, code == 0);
+        if (code != 0)
+            result_ = code;
+    }
+    platform_.clock->SleepMs(kAfterUpdateWaitMs);
+}
+
+void CUpdateRun::ReportResults() {
+    if (result_ != 0) {
+        bool first = true;
+        for (int32_t i = 0; i < cardCount_; ++i) {
+            const int32_t code = jobs_[static_cast<size_t>(i)].Result();
+            if (code == 0)
+                continue;
+            // One line per failed card: a second failure starts on a line of its own.
+            printer_.SetColour(CPrinter::kRed);
+            printer_.Print(L"%lsUpdate failed on device at index %d with error code %d", first ? L"" : L"\n",
+                           i, code);
+            printer_.SetColour(CPrinter::kNormal);
+            first = false;
+        }
+        if (imageVerified_) {
+            printer_.SetColour(CPrinter::kRed);
+            printer_.Print(
+                L"\nTo avoid this error, run VskQ740FwUpdater with the -x command line parameter.");
+            printer_.SetColour(CPrinter::kNormal);
+        }
+    } else {
+        const uint64_t seconds = (platform_.clock->ProcessMilliseconds() - updateStartMs_) / 1000;
+        printer_.Print(L"Execution time = %.d seconds", static_cast<int>(seconds));
+    }
+    printer_.Print(L"\n");
+}
+
+int CUpdateRun::UpdatePhase() {
+    if (updateBuffer_.empty()) {
+        printer_.Print(L"\n");
+        return FinishAfterUpdate();
+    }
+    for (int32_t i = 0; i < cardCount_; ++i)
+        jobs_[static_cast<size_t>(i)].settleCount.store(largestSettle_);
+    const std::wstring name = platform_.env->ToWide(updateFileName_ ? updateFileName_ : "");
+    printer_.Print(L"\n");
+    printer_.Print(L"   XSVF update file: %ls\n", name.c_str());
+    printer_.Print(L"   Calibration... ");
+    printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
+    PrintWarningBox();
+
+    bool aborted = false;
+    if (options_.testCount > 0)
+        aborted = TestAborted();
+    else if (!options_.quiet)
+        aborted = !AskToContinue();
+    if (aborted) {
+        printer_.Print(L"   Update aborted.\n\n");
+        for (int32_t i = 0; i < cardCount_; ++i) {
+            tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+            if (job.regBase != 0)
+                CloseJtagPort(job, *service_, *platform_.clock, false);
+        }
+        return FinishAfterUpdate();
+    }
+
+    StartWorkers();
+    ShowProgress();
+    CollectResults();
+    ReportResults();
+    return FinishAfterUpdate();
+}
