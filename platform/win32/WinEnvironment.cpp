@@ -130,15 +130,7 @@ public:
 #if defined(_WIN64)
         return true;
 #else
-        using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
-        const auto getNativeSystemInfo =
-            GetProc<GetNativeSystemInfoFn>(::GetModuleHandleW(L"kernel32.dll"), "GetNativeSystemInfo");
-        if (getNativeSystemInfo == nullptr) {
-            return false;
-        }
-        SYSTEM_INFO info{};
-        getNativeSystemInfo(&info);
-        switch (info.wProcessorArchitecture) {
+        switch (NativeArchitecture()) {
         case PROCESSOR_ARCHITECTURE_AMD64:
         case PROCESSOR_ARCHITECTURE_IA64:
         case 12: // PROCESSOR_ARCHITECTURE_ARM64
@@ -147,6 +139,19 @@ public:
             return false;
         }
 #endif
+    }
+
+    // GetNativeSystemInfo tells a 32-bit process the truth about 64-bit Windows; systems before it lack it.
+    int NativeArchitecture() override {
+        using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
+        const auto getNativeSystemInfo =
+            GetProc<GetNativeSystemInfoFn>(::GetModuleHandleW(L"kernel32.dll"), "GetNativeSystemInfo");
+        if (getNativeSystemInfo == nullptr) {
+            return -1;
+        }
+        SYSTEM_INFO info{};
+        getNativeSystemInfo(&info);
+        return info.wProcessorArchitecture;
     }
 
     std::string ToNarrow(const std::wstring& text) override {

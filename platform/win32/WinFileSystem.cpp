@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/WinHandle.h"
 #include "platform/win32/WinParts.h"
 
 namespace plat::win {
@@ -45,6 +46,19 @@ ReadStatus ReadOpenFile(FILE* file, std::vector<uint8_t>& data) {
     }
     data.swap(buffer);
     return ReadStatus::Ok;
+}
+
+// The value Wow64DisableWow64FsRedirection hands back, kept per thread for the matching revert: redirection
+// is a property of the calling thread.
+thread_local void* redirectionOldValue = nullptr;
+thread_local bool redirectionDisabled = false;
+
+using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
+using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
+
+// Looked up at run time: systems without WOW64 do not have these functions.
+HMODULE Kernel32() {
+    return ::GetModuleHandleW(L"kernel32.dll");
 }
 
 bool WriteOpenFile(FILE* file, const std::string& bytes) {
@@ -99,6 +113,80 @@ public:
     bool FileExists(const std::wstring& path) override {
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    // No sharing, so a file that another process has open (a loaded library, a running program) fails
+    // here instead of being overwritten under it. The file counts as written when the one write call
+    // wrote every byte.
+    bool CreateExclusive(const std::wstring& path, const std::string& bytes) override {
+        if (bytes.size() > MAXDWORD) {
+            return false;
+        }
+        ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return false;
+        }
+        DWORD written = 0;
+        const DWORD size = static_cast<DWORD>(bytes.size());
+        return ::WriteFile(file.Get(), bytes.data(), size, &written, nullptr) != FALSE && written == size;
+    }
+
+    // GetTempFileNameW with unique number 0 creates the file itself, so the name stays taken.
+    bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) override {
+        wchar_t name[MAX_PATH + 1] = {};
+        if (::GetTempFileNameW(folder.c_str(), prefix.c_str(), 0, name) == 0) {
+            return false;
+        }
+        path = name;
+        return true;
+    }
+
+    std::wstring ShortPath(const std::wstring& path) override {
+        const DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+        if (needed == 0) {
+            return path;
+        }
+        std::wstring buffer(needed, L'\0');
+        const DWORD length = ::GetShortPathNameW(path.c_str(), &buffer[0], needed);
+        if (length == 0 || length >= needed) {
+            return path;
+        }
+        buffer.resize(length);
+        return buffer;
+    }
+
+    // Replacing an existing target is what the delayed move is for; a deletion has no target.
+    bool MoveAtRestart(const std::wstring& from, const std::wstring& to) override {
+        if (to.empty()) {
+            return ::MoveFileExW(from.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+        }
+        return ::MoveFileExW(from.c_str(), to.c_str(),
+                             MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+
+    bool DisableRedirection() override {
+        const auto disable = GetProc<Wow64DisableFn>(Kernel32(), "Wow64DisableWow64FsRedirection");
+        if (disable == nullptr || redirectionDisabled) {
+            return false;
+        }
+        void* oldValue = nullptr;
+        if (!disable(&oldValue)) {
+            return false;
+        }
+        redirectionOldValue = oldValue;
+        redirectionDisabled = true;
+        return true;
+    }
+
+    void RevertRedirection() override {
+        const auto revert = GetProc<Wow64RevertFn>(Kernel32(), "Wow64RevertWow64FsRedirection");
+        if (revert == nullptr || !redirectionDisabled) {
+            return;
+        }
+        revert(redirectionOldValue);
+        redirectionOldValue = nullptr;
+        redirectionDisabled = false;
     }
 };
 

@@ -13,5 +13,7 @@ std::unique_ptr<Registry> CreateRegistry();
 std::unique_ptr<Environment> CreateEnvironment();
 std::unique_ptr<Clock> CreateClock();
 std::unique_ptr<Processes> CreateProcesses();
+std::unique_ptr<Libraries> CreateLibraries();
+std::unique_ptr<Resources> CreateResources();
 
 } // namespace plat::win

@@ -11,13 +11,16 @@ class WinPlatform final : public Platform {
 public:
     WinPlatform()
         : console_(win::CreateConsole()), files_(win::CreateFileSystem()), registry_(win::CreateRegistry()),
-          env_(win::CreateEnvironment()), clock_(win::CreateClock()), processes_(win::CreateProcesses()) {
+          env_(win::CreateEnvironment()), clock_(win::CreateClock()), processes_(win::CreateProcesses()),
+          libraries_(win::CreateLibraries()), resources_(win::CreateResources()) {
         console = console_.get();
         files = files_.get();
         registry = registry_.get();
         env = env_.get();
         clock = clock_.get();
         processes = processes_.get();
+        libraries = libraries_.get();
+        resources = resources_.get();
     }
 
 private:
@@ -27,6 +30,8 @@ private:
     std::unique_ptr<Environment> env_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<Processes> processes_;
+    std::unique_ptr<Libraries> libraries_;
+    std::unique_ptr<Resources> resources_;
 };
 
 } // namespace

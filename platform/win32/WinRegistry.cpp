@@ -75,9 +75,14 @@ public:
         return ::RegDeleteValueW(key.Get(), name.c_str());
     }
 
+    // RegDeleteKeyExW, which can name the view, is looked up at run time because older systems lack it;
+    // without it RegDeleteKeyW deletes in the process's own view.
     long DeleteKey(const std::wstring& path, bool view32) override {
-        if (view32) {
-            return ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_32KEY, 0);
+        using RegDeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+        const auto deleteKeyEx =
+            GetProc<RegDeleteKeyExFn>(::GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW");
+        if (deleteKeyEx != nullptr) {
+            return deleteKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE | View(view32), 0);
         }
         return ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
     }
