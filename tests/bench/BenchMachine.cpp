@@ -28,6 +28,25 @@ ProgramRun BenchMachine::Run(const std::vector<std::string>& args, const std::st
     return run;
 }
 
+void BenchMachine::Edit(const std::function<void(sim::MachineDescription&)>& change) {
+    sim::MachineDescription machine;
+    std::string error;
+    if (!sim::LoadMachine(dir_, machine, error))
+        throw std::runtime_error("cannot load the machine: " + error);
+    change(machine);
+    if (!sim::CreateMachine(dir_, machine, error))
+        throw std::runtime_error("cannot write the machine: " + error);
+}
+
+std::vector<sim::PciFunction*> BenchMachine::Cards(sim::MachineDescription& machine) const {
+    std::vector<sim::PciFunction*> cards;
+    for (sim::PciFunction& f : machine.pci) {
+        if (f.kind == sim::FunctionKind::Q740)
+            cards.push_back(&f);
+    }
+    return cards;
+}
+
 testsupport::RunResult BenchMachine::Sim(const std::vector<std::string>& args) {
     std::vector<std::string> argv{VSK_Q740SIM};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -1,10 +1,12 @@
 // A simulated machine in a temporary folder for one bench scenario, and runs of the native program on it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "ProcessRunner.h"
+#include "sim/Machine.h"
 
 struct ProgramRun {
     testsupport::RunResult raw;
@@ -19,6 +21,11 @@ public:
     ProgramRun Run(const std::vector<std::string>& args, const std::string& input = "",
                    const std::string& workDir = "");
     testsupport::RunResult Sim(const std::vector<std::string>& args);
+
+    // Changes the machine's description (cards, faults, versions) and writes it back.
+    void Edit(const std::function<void(sim::MachineDescription&)>& change);
+    // The Q740 cards' sections in bus order.
+    std::vector<sim::PciFunction*> Cards(sim::MachineDescription& machine) const;
 
     const std::string& Dir() const { return dir_; }
     // A machine path such as C:\Users\user\... as a host path.
