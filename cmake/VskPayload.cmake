@@ -1,0 +1,25 @@
+# Writes OUTPUT as the bytes of INPUT followed by INPUT's length as a 32-bit little-endian count, the form
+# the program carries its payloads in. Run as: cmake -DINPUT=... -DOUTPUT=... -P VskPayload.cmake
+file(SIZE "${INPUT}" size)
+if(size GREATER 4294967295)
+  message(FATAL_ERROR "${INPUT} is too large for a payload")
+endif()
+# CMake strings cannot hold NUL bytes: the four count bytes are written by printf from octal escapes.
+set(escapes "")
+foreach(shift 0 8 16 24)
+  math(EXPR byte "(${size} >> ${shift}) & 255")
+  math(EXPR high "${byte} / 64")
+  math(EXPR middle "(${byte} / 8) % 8")
+  math(EXPR low "${byte} % 8")
+  string(APPEND escapes "\\${high}${middle}${low}")
+endforeach()
+execute_process(COMMAND printf "${escapes}" OUTPUT_FILE "${OUTPUT}.count" RESULT_VARIABLE printed)
+execute_process(COMMAND ${CMAKE_COMMAND} -E cat "${INPUT}" "${OUTPUT}.count" OUTPUT_FILE "${OUTPUT}"
+                RESULT_VARIABLE joined)
+file(REMOVE "${OUTPUT}.count")
+file(SIZE "${OUTPUT}" written)
+math(EXPR expected "${size} + 4")
+if(NOT printed EQUAL 0 OR NOT joined EQUAL 0 OR NOT written EQUAL expected)
+  file(REMOVE "${OUTPUT}")
+  message(FATAL_ERROR "cannot write the payload ${OUTPUT}")
+endif()
