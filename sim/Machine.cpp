@@ -68,6 +68,15 @@ const std::vector<Field<MachineDescription>>& MachineFields() {
         BoolField<M>("display-driver", &M::displayDriverInstalled),
         BoolField<M>("desktop-manager", &M::desktopManagerInstalled),
         BoolField<M>("hw-service", &M::hwServiceInstalled),
+        TextField<M>("hw-service-missing", &M::hwServiceMissing),
+        TextField<M>("locked-files", &M::lockedFiles),
+        {"restart-moves",
+         [](M& m, const std::string& v) {
+             const std::string t = FoldCaseAscii(v);
+             m.restartMovesFail = t == "FAIL";
+             return t == "FAIL" || t == "OK";
+         },
+         [](const M& m) { return std::string(m.restartMovesFail ? "fail" : "ok"); }},
     };
     return fields;
 }
@@ -123,6 +132,7 @@ const std::vector<Field<PciFunction>>& PciFields() {
                          return t == "FAIL" || t == "OK";
                      },
                      [](const P& p) { return std::string(p.mapFails ? "fail" : "ok"); }});
+        f.push_back(TextField<P>("trace", &P::tracePath));
         return f;
     }();
     return fields;

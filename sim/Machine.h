@@ -30,6 +30,7 @@ struct PciFunction {
     uint32_t classCode = 0;         // base class, subclass, programming interface (0x030000 = display)
     std::array<uint32_t, 6> bars{}; // raw BAR dwords 0x10..0x24 as configuration space holds them
     bool mapFails = false;          // mapping this function's register window fails
+    std::string tracePath;          // "trace": the card's register and JTAG trace file (Windows or host path)
     FunctionKind kind = FunctionKind::Other;
     KeyValues extra; // keys of this section that the description parser does not know (kept for later models)
 
@@ -57,6 +58,12 @@ struct MachineDescription {
     bool displayDriverInstalled = true;
     bool desktopManagerInstalled = true;
     bool hwServiceInstalled = false;
+    // Fault switches of the service install: files held open by someone else ("locked-files", paths
+    // separated by ';'), restart-time moves that cannot be scheduled ("restart-moves = fail"), exports of
+    // the hardware-access library that do not resolve ("hw-service-missing", names separated by ';').
+    std::string lockedFiles;
+    bool restartMovesFail = false;
+    std::string hwServiceMissing;
     KeyValues env; // [env]: overrides of the Windows environment; an empty value removes the variable
     std::vector<PciFunction> pci;          // in bus order
     KeyValues machineExtra;                // unknown keys of [machine]

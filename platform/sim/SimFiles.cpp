@@ -118,8 +118,29 @@ bool SimFileSystem::MakeDirectory(const std::wstring& path) {
     return ::mkdir(Map(path).c_str(), 0755) == 0;
 }
 
+bool SimFileSystem::Locked(const std::string& mappedPath) const {
+    const std::string& list = machine_.description.lockedFiles;
+    if (list.empty())
+        return false;
+    const std::string folded = sim::FoldCaseAscii(mappedPath);
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(';', start);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string entry = list.substr(start, end - start);
+        entry.erase(0, entry.find_first_not_of(" \t"));
+        entry.erase(entry.find_last_not_of(" \t") + 1);
+        if (!entry.empty() && sim::FoldCaseAscii(sim::MapPath(machine_.dir, entry)) == folded)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 bool SimFileSystem::RemoveFile(const std::wstring& path) {
-    return ::unlink(Map(path).c_str()) == 0;
+    const std::string mapped = Map(path);
+    return !Locked(mapped) && ::unlink(mapped.c_str()) == 0;
 }
 
 bool SimFileSystem::FileExists(const std::wstring& path) {
@@ -128,7 +149,10 @@ bool SimFileSystem::FileExists(const std::wstring& path) {
 }
 
 bool SimFileSystem::CreateExclusive(const std::wstring& path, const std::string& bytes) {
-    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    const std::string mapped = Map(path);
+    if (Locked(mapped))
+        return false;
+    Descriptor fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return false;
     return ::ftruncate(fd.Get(), 0) == 0 && WriteAll(fd.Get(), bytes);
@@ -157,6 +181,8 @@ bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring&
 }
 
 bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& to) {
+    if (machine_.description.restartMovesFail)
+        return false;
     auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
     sim::RegistryStore store(machine_.dir);
     if (store.CreateKey(kSessionManager) != kErrorSuccess)

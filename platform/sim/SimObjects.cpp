@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "platform/sim/SimParts.h"
 #include "sim/Files.h"
+#include "sim/HwService.h"
 #include "sim/Text.h"
+#include "sim/WindowsPaths.h"
 
 namespace plat::simbackend {
 
@@ -150,11 +153,68 @@ void SimProcesses::CloseHandle(uintptr_t handle) {
     objects_.erase(it);
 }
 
-uintptr_t SimLibraries::Load(const std::wstring&) {
-    return 0;
+// The module handle of the hardware-access library; the only library there is.
+constexpr uintptr_t kServiceModule = 0x6E000000;
+
+bool SimLibraries::ServiceInstalled() const {
+    const sim::MachineDescription& m = machine_.description;
+    if (m.hwServiceInstalled)
+        return true;
+    // The search order of a load by bare name: the program's folder, the system folder (SysWOW64 for the
+    // 32-bit program on 64-bit Windows), the Windows folder.
+    std::vector<std::string> folders;
+    const size_t slash = m.programPath.find_last_of('\\');
+    if (slash != std::string::npos)
+        folders.push_back(m.programPath.substr(0, slash));
+    folders.push_back(m.os64 ? "C:\\Windows\\SysWOW64" : "C:\\Windows\\System32");
+    folders.push_back("C:\\Windows");
+    for (const std::string& folder : folders) {
+        struct stat st {};
+        const std::string path = sim::MapPath(machine_.dir, folder + "\\VskVxdSC.dll");
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return true;
+    }
+    return false;
 }
 
-void* SimLibraries::Resolve(uintptr_t, const char*) {
+uintptr_t SimLibraries::Load(const std::wstring& name) {
+    if (sim::FoldCase(name) != sim::FoldCase(L"VskVxdSC.dll") || !ServiceInstalled())
+        return 0;
+    sim::AttachService(machine_.dir);
+    return kServiceModule;
+}
+
+void* SimLibraries::Resolve(uintptr_t library, const char* symbol) {
+    if (library != kServiceModule || !symbol)
+        return nullptr;
+    // The description can leave exports out: "hw-service-missing = memWrite;memRead".
+    const std::string missing = ";" + sim::FoldCaseAscii(machine_.description.hwServiceMissing) + ";";
+    std::string folded = sim::FoldCaseAscii(symbol);
+    std::string list;
+    for (char c : missing)
+        if (c != ' ' && c != '\t')
+            list += c == ',' ? ';' : c;
+    if (list.find(";" + folded + ";") != std::string::npos)
+        return nullptr;
+    struct Export {
+        const char* name;
+        void* address;
+    };
+    auto address = [](auto function) {
+        void* p = nullptr;
+        static_assert(sizeof function == sizeof p, "exports are data-pointer sized");
+        std::memcpy(&p, &function, sizeof p);
+        return p;
+    };
+    const Export exports[] = {
+        {kVskExportCsReadWrite, address(&SimCsReadWrite)}, {kVskExportMemRead, address(&SimMemRead)},
+        {kVskExportMemWrite, address(&SimMemWrite)},       {kVskExportMemMap64, address(&SimMemMap64)},
+        {kVskExportMemUnmap, address(&SimMemUnmap)},       {kVskExportPciScanBus, address(&SimPciScanBus)},
+    };
+    // Export names match exactly, as GetProcAddress matches them.
+    for (const Export& e : exports)
+        if (std::strcmp(e.name, symbol) == 0)
+            return e.address;
     return nullptr;
 }
 

@@ -85,6 +85,8 @@ public:
 
 private:
     std::string Map(const std::wstring& path) const;
+    // A file that the description's "locked-files" holds open: it can be neither created nor removed.
+    bool Locked(const std::string& mappedPath) const;
     SimMachine& machine_;
 };
 
@@ -175,13 +177,19 @@ private:
     uintptr_t nextHandle_ = 0x104;
 };
 
-// Libraries the simulated machine provides in-process; none yet, so every load fails as on a machine
-// without them.
+// Libraries the simulated machine provides in-process: the hardware-access library "VskVxdSC.dll" once it
+// is installed (the file is where the search order finds it, or the description says hw-service = 1); its
+// exports are the stand-in service of sim/HwService.h. Every other load fails.
 class SimLibraries final : public Libraries {
 public:
+    explicit SimLibraries(SimMachine& machine) : machine_(machine) {}
     uintptr_t Load(const std::wstring& name) override;
     void* Resolve(uintptr_t library, const char* symbol) override;
     void Free(uintptr_t library) override;
+
+private:
+    bool ServiceInstalled() const;
+    SimMachine& machine_;
 };
 
 // Embedded resources: the files of DIR/resources, by name.

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/sim/SimParts.h"
+#include "platform/sim/SimService.h"
 
 namespace plat {
 
@@ -39,8 +40,12 @@ std::unique_ptr<Platform> CreatePlatform() {
     simbackend::SimMachine& machine = platform->machine;
     machine.dir = sim::DefaultMachineDir();
     std::string error;
-    if (!sim::MachineExists(machine.dir) && !sim::CreateMachine(machine.dir, sim::DefaultMachine(), error))
-        Fail(error);
+    if (!sim::MachineExists(machine.dir)) {
+        const sim::MachineDescription fresh = sim::DefaultMachine();
+        if (!sim::CreateMachine(machine.dir, fresh, error) ||
+            !simbackend::PrepareServiceFiles(machine.dir, fresh, error))
+            Fail(error);
+    }
     if (!sim::LoadMachine(machine.dir, machine.description, error))
         Fail(error);
     platform->consoleImpl = std::make_unique<simbackend::SimConsole>(machine);
@@ -49,7 +54,7 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->envImpl = std::make_unique<simbackend::SimEnvironment>(machine);
     platform->clockImpl = std::make_unique<simbackend::SimClock>(machine);
     platform->processesImpl = std::make_unique<simbackend::SimProcesses>(machine);
-    platform->librariesImpl = std::make_unique<simbackend::SimLibraries>();
+    platform->librariesImpl = std::make_unique<simbackend::SimLibraries>(machine);
     platform->resourcesImpl = std::make_unique<simbackend::SimResources>(machine);
     platform->console = platform->consoleImpl.get();
     platform->files = platform->filesImpl.get();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/SimService.h"
 #include "sim/Files.h"
 #include "sim/Machine.h"
 #include "sim/Registry.h"
@@ -31,6 +32,7 @@ const char kUsage[] =
     "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
     "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
     "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
+    "  boot                  restart the machine: carry out the pending restart-time file moves\n"
     "  probe info [TEXT...] | keys | write | ctrl | sleep MS | exit CODE\n"
     "                        run platform operations as the program would on this machine\n"
     "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
@@ -170,7 +172,8 @@ int Create(const std::string& dir, Arguments& args) {
     if (sim::MachineExists(dir) && !options.force)
         return Failed("a machine already exists in " + dir + " (--force replaces its description)");
     std::string error;
-    if (!sim::CreateMachine(dir, machine, error))
+    if (!sim::CreateMachine(dir, machine, error) ||
+        !plat::simbackend::PrepareServiceFiles(dir, machine, error))
         return Failed(error);
     std::printf("Created machine in %s\n", dir.c_str());
     return 0;
@@ -198,6 +201,9 @@ int Show(const std::string& dir) {
                 m.os64 ? "64-bit" : "32-bit", m.processorMhz, m.virtualClock ? "virtual" : "real");
     std::printf("  Program: %s\n", m.programPath.c_str());
     std::printf("  Command line starts with: %s\n", sim::BuildCommandLine(m, {}).c_str());
+    if (!m.lockedFiles.empty() || m.restartMovesFail || !m.hwServiceMissing.empty())
+        std::printf("  Faults: locked files \"%s\"; restart-time moves %s; missing exports \"%s\"\n",
+                    m.lockedFiles.c_str(), m.restartMovesFail ? "fail" : "work", m.hwServiceMissing.c_str());
     std::printf("  Display driver: %s; desktop manager: %s; hardware-access service: %s\n",
                 m.displayDriverInstalled ? "installed" : "not installed",
                 m.desktopManagerInstalled ? "installed" : "not installed",
@@ -212,9 +218,10 @@ int Show(const std::string& dir) {
                     f.vendorId, f.deviceId, f.subsystem, f.revision, f.classCode, KindText(f.kind));
         if (f.kind == sim::FunctionKind::Q740) {
             const bool bar64 = (f.bars[0] & 7) == 4;
-            std::printf(" %d, registers at 0x%llX (%s BAR)%s", card++,
+            std::printf(" %d, registers at 0x%llX (%s BAR)%s%s%s", card++,
                         static_cast<unsigned long long>(f.RegisterWindow()), bar64 ? "64-bit" : "32-bit",
-                        f.mapFails ? ", mapping fails" : "");
+                        f.mapFails ? ", mapping fails" : ", maps", f.tracePath.empty() ? "" : ", trace ",
+                        f.tracePath.c_str());
         }
         std::printf("\n");
     }
@@ -280,6 +287,20 @@ int Reg(const std::string& dir) {
             std::printf("  %s  %s\n", name.c_str(), ValueText(value).c_str());
         }
     }
+    return 0;
+}
+
+// A restart: the restart-time file moves are carried out, as Windows does before anything else runs.
+int Boot(const std::string& dir) {
+    if (!sim::MachineExists(dir))
+        return Failed("no machine in " + dir);
+    int done = 0;
+    std::string failures;
+    if (!plat::simbackend::RunRestartMoves(dir, done, failures))
+        return Failed("cannot write the registry of " + dir);
+    std::printf("Restarted: %d restart-time file operation%s carried out\n", done, done == 1 ? "" : "s");
+    if (!failures.empty())
+        std::fprintf(stderr, "%s", failures.c_str());
     return 0;
 }
 
@@ -361,7 +382,8 @@ int main(int argc, char** argv) {
         ::setenv("VSK_SIM_MACHINE", dir.c_str(), 1);
         return RunProbe(std::vector<std::string>(rest.begin() + 2, rest.end()));
     }
-    if (command != "show" && command != "reg" && command != "reg-set" && command != "reg-delete")
+    if (command != "show" && command != "reg" && command != "reg-set" && command != "reg-delete" &&
+        command != "boot")
         return Usage("unknown command " + command);
     if (command == "reg-set")
         return RegSet(dir, args);
@@ -369,5 +391,7 @@ int main(int argc, char** argv) {
         return RegDelete(dir, args);
     if (!args.Done())
         return Usage(command + ": unexpected argument " + args.Next());
+    if (command == "boot")
+        return Boot(dir);
     return command == "show" ? Show(dir) : Reg(dir);
 }
