@@ -2,10 +2,16 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 
 namespace sim {
 
 std::shared_ptr<TraceFile> TraceFile::Open(const std::string& path) {
+    // The folder is made when missing, so that a trace can name a new one.
+    std::error_code ignored;
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent, ignored);
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (!file)
         return nullptr;
