@@ -1,6 +1,7 @@
 #include "sim/Fpga.h"
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,6 +25,15 @@ struct FpgaSettings {
     bool verifyFails = false;
     bool busy = false;
 };
+
+// "03:00.0" as the description writes it, here with a chosen separator; built here so that this file needs no
+// other file of the simulator.
+std::string Location(const PciFunction& function, char separator) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X%c%02X.%X", function.bus & 0xFF, separator, function.device & 0x1F,
+                  function.function & 7);
+    return text;
+}
 
 bool SameKey(const std::string& a, const char* b) {
     size_t i = 0;
@@ -91,7 +101,7 @@ bool ReadSettings(const PciFunction& function, FpgaSettings& settings, std::stri
     bool ok = true;
     auto bad = [&](const std::string& key) {
         if (ok)
-            error = "[pci] " + function.Location() + ": bad value of " + key;
+            error = "[pci] " + Location(function, ':') + ": bad value of " + key;
         ok = false;
     };
     for (const auto& entry : function.extra) {
@@ -409,12 +419,7 @@ private:
 } // namespace
 
 std::string FpgaFolder(const std::string& machineDir, const PciFunction& function) {
-    std::string location = function.Location();
-    for (char& c : location) {
-        if (c == ':')
-            c = '-';
-    }
-    return (fs::u8path(machineDir) / "cards" / location).u8string();
+    return (fs::u8path(machineDir) / "cards" / Location(function, '-')).u8string();
 }
 
 bool CheckFpgaSettings(const PciFunction& function, std::string& error) {
