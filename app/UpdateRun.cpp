@@ -120,9 +120,6 @@ void CUpdateRun::PrepareCards(bool list) {
     cards_.clear();
     jobs_.reset(new tagDeviceUpdate[static_cast<size_t>(cardCount_)]);
     largestSettle_ = 0;
-    if (list)
-        printer_.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", cardCount_,
-                       cardCount_ == 1 ? L"" : L"s");
     for (int32_t i = 0; i < cardCount_; ++i) {
         const tagPciInfo& info = records[i];
         tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
@@ -140,15 +137,21 @@ void CUpdateRun::PrepareCards(bool list) {
         }
         cards_.emplace_back(CreateCard(&info, options_, i, *service_));
         cards_.back()->job = &job;
-        const FpgaVersion version = cards_.back()->GetFpgaVersion();
+        if (job.settleCount.load() > largestSettle_)
+            largestSettle_ = job.settleCount.load();
+    }
+    if (list)
+        printer_.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", cardCount_,
+                       cardCount_ == 1 ? L"" : L"s");
+    for (int32_t i = 0; i < cardCount_; ++i) {
+        const FpgaVersion version = cards_[static_cast<size_t>(i)]->GetFpgaVersion();
         if (!version.allowsFlashImage)
             imageVerified_ = false;
         if (list) {
+            const tagPciInfo& info = records[i];
             printer_.Print(L" PCIe Bus: 0x%02X%X%X   FPGA version: ", info.bus, info.device, info.function);
             printer_.Print(L"%ls\n", version.text.c_str());
         }
-        if (job.settleCount.load() > largestSettle_)
-            largestSettle_ = job.settleCount.load();
     }
 }
 
