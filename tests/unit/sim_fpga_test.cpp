@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "fakes/FakeConsole.h"
 #include "fakes/FakePlatform.h"
+#include "sim/Card.h"
 #include "sim/Fpga.h"
 #include "sim/FpgaStream.h"
 #include "sim/Machine.h"
@@ -328,6 +330,43 @@ TEST_F(SimFpgaTest, WritesOutsideConfigurationModeAreRefusedAndShowInTheStatus) 
     EXPECT_EQ(dr(0, 8), 0xA6u);
     ir(0x3F);
     EXPECT_EQ(dr(1, 2), 0x2u); // BYPASS: one bit of delay
+}
+
+// The committed example stream through the simulator's own card model: its GPIO group and TAP drive the
+// FPGA, and the port's close gives the pulse.
+class CardBus : public RegisterBus {
+public:
+    explicit CardBus(sim::Card& card) : card_(card) {}
+    uint32_t ReadMem(uintptr_t, uint32_t offset) override { return card_.Read(offset, true); }
+    void WriteMem(uintptr_t, uint32_t offset, uint32_t value) override { card_.Write(offset, value, true); }
+    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
+    void WriteConfig(uint32_t, uint32_t, uint32_t) override {}
+
+private:
+    sim::Card& card_;
+};
+
+TEST_F(SimFpgaTest, ExampleStreamUpdatesACardOfTheSimulator) {
+    std::string source = __FILE__;
+    source = source.substr(0, source.find_last_of('/') + 1);
+    const Bytes stream = ReadFile(source + "../../examples/fw.xsvf");
+    ASSERT_FALSE(stream.empty());
+    sim::Card card(sim::MakeFpga(card_, dir_.string(), 0), card_.Location());
+    CardBus bus(card);
+    tagDeviceUpdate job;
+    job.portMode = kPortFixedSettle;
+    job.settleCount = 0;
+    job.stream = stream.data();
+    job.streamSize = uint32_t(stream.size());
+    FakeClock clock;
+    FakeConsole console;
+    InitJtagPort(job, bus, clock, console);
+    EXPECT_EQ(PlayXsvf(job, bus), kXsvfSuccess);
+    CloseJtagPort(job, bus, clock, true);
+    EXPECT_EQ(card.Record().donePulses, 1u);
+    for (uint64_t count : card.Record().misuse)
+        EXPECT_EQ(count, 0u);
+    EXPECT_EQ(Version(), "1.7.2");
 }
 
 } // namespace
