@@ -153,15 +153,27 @@ bool ReadBytes(const fs::path& path, std::vector<uint8_t>& bytes) {
     return !in.bad();
 }
 
+// Replaces the file through a temporary one beside it, so that a reader in another thread or process sees
+// the old or the new content, never a part of it.
 bool WriteBytes(const fs::path& path, const uint8_t* data, size_t size) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    out.close();
-    return !out.fail();
+    fs::path temp = path;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        out.close();
+        if (out.fail())
+            return false;
+    }
+    fs::rename(temp, path, ec);
+    if (!ec)
+        return true;
+    fs::remove(temp, ec);
+    return false;
 }
 
 bool ReadRunningVersion(const fs::path& folder, bool& present, FirmwareVersion& version) {
