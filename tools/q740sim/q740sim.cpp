@@ -25,7 +25,8 @@ const char kUsage[] =
     "  create [--from FILE] [--force] [--windows MAJOR.MINOR] [--os32] [--cards N] [--bar32]\n"
     "         [--high-windows] [--map-fail INDEX] [--no-driver] [--no-desktop-manager]\n"
     "         [--service-installed] [--virtual-clock] [--mhz N] [--program PATH]\n"
-    "         [--command-name NAME] [--env NAME=VALUE]...\n"
+    "         [--command-name NAME] [--env NAME=VALUE]... [--locked-file PATH]... [--restart-moves-fail]\n"
+    "         [--service-missing EXPORT]...\n"
     "                        make a machine (the default one unless options say otherwise)\n"
     "  show                  print the machine, its environment and PCI functions, the last exit code\n"
     "  reg                   print the registry (HKEY_LOCAL_MACHINE)\n"
@@ -94,12 +95,13 @@ int Create(const std::string& dir, Arguments& args) {
         } else if (arg == "--map-fail" && args.Value(value) && sim::ParseU32(value, number)) {
             options.mapFail.push_back(static_cast<int>(number));
         } else if ((arg == "--windows" || arg == "--mhz" || arg == "--program" || arg == "--command-name" ||
-                    arg == "--env") &&
+                    arg == "--env" || arg == "--locked-file" || arg == "--service-missing") &&
                    args.Value(value)) {
             overrides.push_back(arg);
             overrides.push_back(value);
         } else if (arg == "--os32" || arg == "--no-driver" || arg == "--no-desktop-manager" ||
-                   arg == "--service-installed" || arg == "--virtual-clock") {
+                   arg == "--service-installed" || arg == "--virtual-clock" ||
+                   arg == "--restart-moves-fail") {
             overrides.push_back(arg);
             overrides.push_back("");
         } else {
@@ -157,6 +159,11 @@ int Create(const std::string& dir, Arguments& args) {
             if (eq == std::string::npos || eq == 0)
                 return Usage("create: --env wants NAME=VALUE");
             machine.env.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        } else if (option == "--locked-file" || option == "--service-missing") {
+            std::string& list = option == "--locked-file" ? machine.lockedFiles : machine.hwServiceMissing;
+            list += (list.empty() ? "" : ";") + value;
+        } else if (option == "--restart-moves-fail") {
+            machine.restartMovesFail = true;
         } else if (option == "--os32") {
             machine.os64 = false;
         } else if (option == "--no-driver") {
@@ -220,7 +227,7 @@ int Show(const std::string& dir) {
             const bool bar64 = (f.bars[0] & 7) == 4;
             std::printf(" %d, registers at 0x%llX (%s BAR)%s%s%s", card++,
                         static_cast<unsigned long long>(f.RegisterWindow()), bar64 ? "64-bit" : "32-bit",
-                        f.mapFails ? ", mapping fails" : ", maps", f.tracePath.empty() ? "" : ", trace ",
+                        f.mapFails ? ", mapping fails" : "", f.tracePath.empty() ? "" : ", trace ",
                         f.tracePath.c_str());
         }
         std::printf("\n");
