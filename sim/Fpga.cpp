@@ -184,6 +184,11 @@ bool ReadRunningVersion(const fs::path& folder, bool& present, FirmwareVersion& 
     return ParseVersion(Trimmed(std::string(bytes.begin(), bytes.end())), version);
 }
 
+bool WriteRunningVersion(const fs::path& folder, const FirmwareVersion& version) {
+    const std::string text = FormatVersion(version) + "\n";
+    return WriteBytes(folder / kRunningFile, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
 enum class DrMode : uint8_t { Fixed, Burst, Read };
 
 class Fpga final : public JtagDevice {
@@ -326,8 +331,7 @@ public:
             if (CheckConfigData(bytes.data(), bytes.size(), running) != ImageCheck::Ok)
                 running = FirmwareVersion{};
         }
-        const std::string text = FormatVersion(running) + "\n";
-        WriteBytes(folder_ / kRunningFile, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        WriteRunningVersion(folder_, running);
     }
 
 private:
@@ -471,6 +475,15 @@ bool ReloadFpga(const std::string& machineDir, const PciFunction& function, int 
         return false;
     MakeFpga(function, machineDir, index)->DonePulse();
     return true;
+}
+
+bool ConfigureFpgaFrom(const std::string& machineDir, const PciFunction& function, int index,
+                       const uint8_t* data, size_t size) {
+    (void)index;
+    FirmwareVersion version;
+    if (CheckConfigData(data, size, version) != ImageCheck::Ok)
+        version = FirmwareVersion{};
+    return WriteRunningVersion(fs::u8path(FpgaFolder(machineDir, function)), version);
 }
 
 } // namespace sim

@@ -17,6 +17,7 @@
 // FPGA unconfigured (0.0.0). Plain standard C++ (files through std::fstream and std::filesystem only).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -78,5 +79,11 @@ bool ReadFpgaVersion(const std::string& machineDir, const PciFunction& function,
 // Loads the store as the end-of-update pulse does (a power-on of the card, for a machine restart). False when
 // the description of the card is bad; the FPGA is then left as it was.
 bool ReloadFpga(const std::string& machineDir, const PciFunction& function, int index);
+
+// Configures the card's FPGA from other configuration data, such as its SPI flash holds after a flash-image
+// update: a valid image (from the start marker on) runs its version, anything else leaves the FPGA
+// unconfigured. The store is not changed. False when the running version cannot be written.
+bool ConfigureFpgaFrom(const std::string& machineDir, const PciFunction& function, int index,
+                       const uint8_t* data, size_t size);
 
 } // namespace sim

@@ -280,7 +280,7 @@ TEST_F(SimFpgaTest, FailuresEndTheStreamOrLeaveTheFpgaUnconfigured) {
     }
 }
 
-TEST_F(SimFpgaTest, AGoodUpdateAfterAFailedOneConfiguresAgainAndAReloadReadsTheStore) {
+TEST_F(SimFpgaTest, AGoodUpdateAfterAFailedOneConfiguresAgainAndReloadsReadTheStoreOrOtherData) {
     EXPECT_EQ(Play(CutAt(Stream(firmware_), "verify"), false), kXsvfStreamEnded);
     EXPECT_TRUE(sim::ReloadFpga(dir_.string(), card_, 0)); // complete but not verified: it runs
     EXPECT_EQ(Version(), "1.7.2");
@@ -291,6 +291,13 @@ TEST_F(SimFpgaTest, AGoodUpdateAfterAFailedOneConfiguresAgainAndAReloadReadsTheS
     EXPECT_EQ(Version(), "1.7.2");
     EXPECT_TRUE(sim::ReloadFpga(dir_.string(), card_, 0));
     EXPECT_EQ(Version(), "1.7.2");
+
+    // Configuration data from elsewhere (the SPI flash after a flash-image update).
+    const Bytes other = ConfigData(sim::MakeFirmwareFile({1, 8, 0}, 1024));
+    EXPECT_TRUE(sim::ConfigureFpgaFrom(dir_.string(), card_, 0, other.data(), other.size()));
+    EXPECT_EQ(Version(), "1.8.0");
+    EXPECT_TRUE(sim::ConfigureFpgaFrom(dir_.string(), card_, 0, other.data(), other.size() - 4));
+    EXPECT_EQ(Version(), "0.0.0");
 }
 
 TEST_F(SimFpgaTest, WritesOutsideConfigurationModeAreRefusedAndShowInTheStatus) {
