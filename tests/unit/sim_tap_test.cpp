@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "sim/Card.h"
@@ -181,6 +183,51 @@ public:
 private:
     sim::PciBus& bus_;
 };
+
+// Claims the card's lines, resets the TAP, walks to Shift-DR and shifts 32 bits out; returns them.
+uint32_t ReadIdcode(RegisterBus& registers, sim::PciBus& bus, const sim::PciFunction& card) {
+    tagDeviceUpdate job;
+    job.hPci = card.Handle();
+    job.portMode = kPortFixedSettle;
+    job.settleCount = 0;
+    job.regBase = bus.Map(card.RegisterWindow(), 0x10000, 0);
+    registers.WriteConfig(job.hPci, 0x04, registers.ReadConfig(job.hPci, 0x04) | 2);
+    WritePortRegister(job, registers, kGpioMask, 0x20003827);
+    WritePortRegister(job, registers, kGpioOutputEnable, 0x20003820);
+    uint8_t tap = 1;
+    GotoTapState(job, registers, tap, 0);
+    GotoTapState(job, registers, tap, 4);
+    const uint8_t zeros[4] = {};
+    uint8_t captured[4] = {};
+    ShiftBits(job, registers, 32, zeros, 4, captured, true);
+    tap = 5; // the exit took it to Exit1-DR
+    GotoTapState(job, registers, tap, 1);
+    return uint32_t{captured[0]} << 24 | uint32_t{captured[1]} << 16 | uint32_t{captured[2]} << 8 |
+           captured[3];
+}
+
+TEST(SimTapPort, TwoWorkersDriveTheirCardsAtOnce) {
+    sim::MachineDescription machine = sim::DefaultMachine(2);
+    sim::PciBus bus(machine, "", [](const sim::PciFunction&, int) { return std::make_unique<TestDevice>(); });
+    std::vector<uint32_t> wrong(2, 0);
+    std::vector<std::thread> workers;
+    for (int card = 0; card < 2; ++card) {
+        workers.emplace_back([&, card] {
+            BusRegisters registers(bus);
+            for (int i = 0; i < 200; ++i)
+                wrong[card] += ReadIdcode(registers, bus, machine.pci[2 + 2 * card]) != TestDevice::kIdcode;
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    for (int card = 0; card < 2; ++card) {
+        EXPECT_EQ(wrong[card], 0u) << card;
+        const sim::CardRecord record = bus.Record(card);
+        EXPECT_EQ(record.tckEdges, 200u * (6 + 4 + 32 + 2)) << card;
+        for (uint64_t count : record.misuse)
+            EXPECT_EQ(count, 0u);
+    }
+}
 
 TEST(SimTapPort, PortLayerReadsTheIdcodeThroughTheCard) {
     sim::MachineDescription machine = sim::DefaultMachine(1);
