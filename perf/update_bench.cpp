@@ -1,0 +1,207 @@
+// A whole simulated update: one worker thread per card plays the update stream through the port layer into
+// the simulated cards (service exports, GPIO lines, TAP, FPGA), as the program's workers do, settle count 0.
+//
+// UpdateStream_*: one card, streams of about 1, 4 and 16 MB, each played as often as makes 16 MB in all; the
+// ratio against the 1 MB reference is 1.0 when the cost grows linearly with the stream.
+// UpdateCards_*: a 4 MB stream on 1, 2 and 4 cards at once; the ratio against one card is the share of the
+// one-card wall time that the run takes (1.0: no slower than one card; 0.5: twice as long).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ExternalDeviceLayer/PciScan.h"
+#include "sim/FpgaImage.h"
+#include "sim/FpgaStream.h"
+#include "sim/HwService.h"
+#include "sim/Machine.h"
+#include "update/JtagPort.h"
+#include "update/QSeries.h"
+
+namespace {
+
+// The hardware-access operations over the stand-in service's exports.
+class ServiceAccess : public CHwAccess {
+public:
+    uint32_t HwReadConfig(uint32_t hPci, uint32_t offset, uint32_t* value) override {
+        return SimCsReadWrite(hPci, offset, value, 4, 0);
+    }
+    uint32_t HwWriteConfig(uint32_t hPci, uint32_t offset, uint32_t value) override {
+        return SimCsReadWrite(hPci, offset, &value, 4, 1);
+    }
+    uint32_t HwReadMem(uintptr_t base, uint32_t offset, uint32_t* value) override {
+        return SimMemRead(base, offset, value, 4);
+    }
+    uint32_t HwWriteMem(uintptr_t base, uint32_t offset, uint32_t value) override {
+        return SimMemWrite(base, offset, &value, 4);
+    }
+    uintptr_t HwMapMem(uint32_t low, uint32_t high, uint32_t length, uint32_t flags) override {
+        return SimMemMap64(low, high, length, flags);
+    }
+    uint32_t HwUnmapMem(uintptr_t base) override { return SimMemUnmap(base); }
+    uint32_t HwScanBus(VskPciScanCallback callback, void* context) override {
+        return SimPciScanBus(callback, context);
+    }
+};
+
+constexpr size_t kMiB = 1 << 20;
+
+// A machine with four cards, attached and scanned once for the whole program.
+struct Bench {
+    std::string dir;
+    ServiceAccess hw;
+    std::unique_ptr<CPciScan> scan;
+    std::vector<std::vector<uint8_t>> streams; // about 1, 4 and 16 MB
+    std::string error;
+
+    Bench() {
+        dir = (std::filesystem::temp_directory_path() / "vsk-update-bench").string();
+        std::filesystem::remove_all(dir);
+        if (!sim::CreateMachine(dir, sim::DefaultMachine(4), error))
+            return;
+        sim::AttachService(dir);
+        scan = std::make_unique<CPciScan>(hw);
+        if (!scan->Scan() || scan->count != 4) {
+            error = "the four cards were not found";
+            return;
+        }
+        for (size_t target : {1 * kMiB, 4 * kMiB, 16 * kMiB}) {
+            // The stream is a little over three times the image; find the image size from a first try.
+            size_t image = target / 3;
+            sim::XsvfBytes stream;
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                const std::vector<uint8_t> file = sim::MakeFirmwareFile({1, 7, 2}, image);
+                stream.clear();
+                if (!sim::MakeUpdateStream(file.data(), file.size(), sim::UpdateStreamOptions{}, stream,
+                                           error))
+                    return;
+                image = static_cast<size_t>(static_cast<double>(image) * target / stream.size());
+            }
+            streams.push_back(stream);
+        }
+    }
+    ~Bench() { std::filesystem::remove_all(dir); }
+
+    // Plays the stream on the first `cards` cards at once; false when a card failed.
+    bool Update(const std::vector<uint8_t>& stream, int cards) {
+        std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[cards]);
+        std::vector<std::unique_ptr<CQSeries>> devices;
+        std::vector<std::thread> workers;
+        for (int i = 0; i < cards; ++i) {
+            const tagPciInfo& info = (*scan->records)[i];
+            tagDeviceUpdate& job = jobs[i];
+            job.hPci = info.hPci;
+            job.regBase = info.regBase;
+            job.portMode = kPortFixedSettle;
+            job.settleCount = 0;
+            job.stream = stream.data();
+            job.streamSize = static_cast<uint32_t>(stream.size());
+            devices.emplace_back(CreateCard(&info, CCmdLine(), i, hw));
+            CloseJtagPort(job, hw, clock, false); // start each play from released lines
+            InitJtagPort(job, hw, clock, console);
+        }
+        for (int i = 0; i < cards; ++i)
+            workers.emplace_back([&, i] { devices[i]->Update(&jobs[i]); });
+        bool ok = true;
+        for (int i = 0; i < cards; ++i) {
+            workers[i].join();
+            ok = ok && jobs[i].Result() == 0;
+        }
+        return ok;
+    }
+
+    class NoClock : public plat::Clock {
+    public:
+        uint64_t ProcessMilliseconds() override { return 0; }
+        void SleepMs(uint32_t) override {}
+        plat::LocalTime Now() override { return {}; }
+        uint64_t PerformanceCounter() override { return ++ticks; }
+        uint64_t PerformanceFrequency() override { return 1000000; }
+        uint32_t ProcessorMhz() override { return 0; }
+        uint64_t ticks = 0;
+    } clock;
+    class NoConsole : public plat::Console {
+    public:
+        void Write(const std::wstring&) override {}
+        void WriteNarrow(const std::string&) override {}
+        void SetTextAttribute(uint16_t) override {}
+        void SetCursorVisible(bool) override {}
+        int ReadKey() override { return -1; }
+        bool KeyAvailable() override { return false; }
+        uintptr_t Window() override { return 0; }
+        void BringToFront(uintptr_t) override {}
+        void RemoveCloseFromMenu(uintptr_t) override {}
+        void AddControlHandler(std::function<bool(uint32_t)>) override {}
+    } console;
+};
+
+Bench& Shared() {
+    static Bench bench;
+    return bench;
+}
+
+void RunStream(benchmark::State& state, size_t which) {
+    Bench& b = Shared();
+    if (!b.error.empty() || b.streams.size() <= which) {
+        state.SkipWithError(b.error.empty() ? "no stream" : b.error.c_str());
+        return;
+    }
+    const std::vector<uint8_t>& stream = b.streams[which];
+    const size_t plays = (16 * kMiB + stream.size() / 2) / stream.size();
+    for (auto _ : state) {
+        for (size_t i = 0; i < plays; ++i) {
+            if (!b.Update(stream, 1)) {
+                state.SkipWithError("the update failed");
+                return;
+            }
+        }
+    }
+    state.counters["stream_bytes"] = static_cast<double>(stream.size());
+    state.counters["plays"] = static_cast<double>(plays);
+}
+
+void RunCards(benchmark::State& state, int cards) {
+    Bench& b = Shared();
+    if (!b.error.empty() || b.streams.size() < 2) {
+        state.SkipWithError(b.error.empty() ? "no stream" : b.error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (!b.Update(b.streams[1], cards)) {
+            state.SkipWithError("the update failed");
+            return;
+        }
+    }
+}
+
+void UpdateStream_Reference(benchmark::State& state) {
+    RunStream(state, 0);
+}
+void UpdateStream_4MB(benchmark::State& state) {
+    RunStream(state, 1);
+}
+void UpdateStream_16MB(benchmark::State& state) {
+    RunStream(state, 2);
+}
+void UpdateCards_Reference(benchmark::State& state) {
+    RunCards(state, 1);
+}
+void UpdateCards_Two(benchmark::State& state) {
+    RunCards(state, 2);
+}
+void UpdateCards_Four(benchmark::State& state) {
+    RunCards(state, 4);
+}
+
+} // namespace
+
+BENCHMARK(UpdateStream_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(UpdateStream_4MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(UpdateStream_16MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(UpdateCards_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(UpdateCards_Two)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(UpdateCards_Four)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
