@@ -7,8 +7,11 @@
 
 namespace {
 
-const char kBannerAndFailure[] = "\n\nVeskora Q740 Firmware Update Utility - Version 2.0.3.1\n\n\n"
-                                 "ERROR: InitVSKLibrary failed.";
+const char kBanner[] = "\n\nVeskora Q740 Firmware Update Utility - Version 2.0.3.1\n\n\n";
+// The default machine's two cards listed, nothing to write.
+const std::string kListed = std::string(kBanner) + "   Found 2 Veskora Q740 graphics cards:\n"
+                                                   " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
+                                                   " PCIe Bus: 0x0400   FPGA version: 0.0.000\n\n";
 
 TEST(RunStartup, ArgumentsDecideTheConsoleTextAndExitCode) {
     struct Case {
@@ -29,8 +32,8 @@ TEST(RunStartup, ArgumentsDecideTheConsoleTextAndExitCode) {
         "=========================================\n"
         "VskQ740FwUpdater -f UpdateFilename.xsvf\n\n";
     const Case cases[] = {
-        {{}, std::string(kBannerAndFailure) + "\n\nPress any key to exit...\n", 1},
-        {{"-q"}, kBannerAndFailure, 1},
+        {{}, kListed + "\n\nPress any key to exit...\n", 1},
+        {{"-q"}, kListed, 1},
         {{"-h"}, "\n\n" + help + "\n\nPress any key to exit...\n\n\n", 0},
         {{"-q", "--HELP", "ignored"}, "\n\n" + help + "\n\nPress any key to exit...\n\n\n", 0},
         {{"nonsense", "-f", "fw.XSVF", "-tc"},
@@ -56,9 +59,11 @@ TEST(RunStartup, LogFileGetsHeaderAndMessagesWithCrLfAndIsAppended) {
     machine.Run({});
     const std::string log = machine.LogText();
     const std::string body = "Veskora Q740 Firmware Update Utility - Version 2.0.3.1\r\n\r\n\r\n"
-                             "ERROR: InitVSKLibrary failed.";
+                             "   Found 2 Veskora Q740 graphics cards:\r\n"
+                             " PCIe Bus: 0x0300   FPGA version: 0.0.000\r\n"
+                             " PCIe Bus: 0x0400   FPGA version: 0.0.000\r\n\r\n";
     const std::string tail = "\r\n\r\nPress any key to exit...\r\n";
-    // Two runs that reached the log: each part is the header, the banner and the failure.
+    // Two runs that reached the log: each part is the header, the banner and the listing.
     size_t pos = 0;
     for (int run = 0; run < 2; ++run) {
         const size_t header = testsupport::LogHeaderAt(log, pos);
@@ -76,7 +81,16 @@ TEST(RunStartup, UnwritableLogFolderLeavesTheConsoleAlone) {
     // A file where the log folder should be: no log can be written.
     testsupport::WriteFileText(machine.HostPath("C:\\Users\\user\\AppData\\Local\\Veskora"), "in the way");
     const ProgramRun run = machine.Run({"-q"});
-    EXPECT_EQ(run.raw.out, kBannerAndFailure);
+    EXPECT_EQ(run.raw.out, kListed);
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST(RunStartup, ServiceThatCannotBeInstalledEndsTheRun) {
+    // The uninstaller's target is in use and cannot be replaced at restart either.
+    BenchMachine machine(
+        {"--locked-file", "C:\\Windows\\SysWOW64\\VskVxdSCUninstall.exe", "--restart-moves-fail"});
+    const ProgramRun run = machine.Run({"-q"});
+    EXPECT_EQ(run.raw.out, std::string(kBanner) + "ERROR: InitVSKLibrary failed.");
     EXPECT_EQ(run.exitCode, 1);
 }
 
@@ -84,14 +98,14 @@ TEST(RunStartup, TestCountWaitsSixtySecondsOnTheMachineClockAndIsQuiet) {
     BenchMachine machine({"--virtual-clock"});
     const ProgramRun run = machine.Run({"-tc", "2"});
     EXPECT_FALSE(run.raw.timedOut);
-    EXPECT_EQ(run.raw.out, kBannerAndFailure);
+    EXPECT_EQ(run.raw.out, kListed);
     EXPECT_EQ(run.exitCode, 1);
 }
 
 TEST(RunStartup, KeyWaitEndsWithTheInput) {
     BenchMachine machine;
     const ProgramRun run = machine.Run({}, "k");
-    EXPECT_EQ(run.raw.out, std::string(kBannerAndFailure) + "\n\nPress any key to exit...\n");
+    EXPECT_EQ(run.raw.out, kListed + "\n\nPress any key to exit...\n");
     EXPECT_EQ(run.exitCode, 1);
 }
 
