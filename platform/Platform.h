@@ -88,7 +88,7 @@ enum class RegType : uint32_t { None = 0, String = 1, Dword = 4 };
 
 struct RegValue {
     RegType type = RegType::None;
-    std::string data;  // raw bytes as stored
+    std::string data; // raw bytes as stored
 
     // A string value as the wide registry calls store it: UTF-16LE with its terminating null.
     static RegValue WideString(const std::wstring& text) {
@@ -119,8 +119,8 @@ public:
     virtual bool KeyExists(const std::wstring& path, bool view32 = false) = 0;
     // Reads a value into a buffer of maxBytes: kErrorMoreData when it does not fit, kErrorFileNotFound when
     // the key or value is absent. The output is left untouched on failure.
-    virtual long QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes, RegValue& out,
-                            bool view32 = false) = 0;
+    virtual long QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes,
+                            RegValue& out, bool view32 = false) = 0;
     virtual long SetValue(const std::wstring& path, const std::wstring& name, const RegValue& value,
                           bool view32 = false) = 0;
     virtual long DeleteValue(const std::wstring& path, const std::wstring& name, bool view32 = false) = 0;
@@ -242,4 +242,4 @@ struct Platform {
 // Made by the backend that is linked in.
 std::unique_ptr<Platform> CreatePlatform();
 
-}  // namespace plat
+} // namespace plat

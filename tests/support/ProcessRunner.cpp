@@ -20,9 +20,11 @@ namespace testsupport {
 
 namespace {
 
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
-}  // namespace
+} // namespace
 
 RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options) {
     RunResult result;
@@ -155,4 +157,4 @@ void WriteFileText(const std::string& path, const std::string& text) {
     out << text;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -9,16 +9,16 @@
 namespace testsupport {
 
 struct RunResult {
-    int exitCode = -1;       // the child's exit status, or -1 when it did not exit normally
-    bool timedOut = false;   // killed after the time limit
-    std::string out;         // standard output
-    std::string err;         // standard error
+    int exitCode = -1;     // the child's exit status, or -1 when it did not exit normally
+    bool timedOut = false; // killed after the time limit
+    std::string out;       // standard output
+    std::string err;       // standard error
 };
 
 struct RunOptions {
-    std::vector<std::pair<std::string, std::string>> env;  // added to (or replacing in) the environment
-    std::string input;                                      // written to standard input, then closed
-    std::string workDir;                                    // empty: the current folder
+    std::vector<std::pair<std::string, std::string>> env; // added to (or replacing in) the environment
+    std::string input;                                    // written to standard input, then closed
+    std::string workDir;                                  // empty: the current folder
     int timeoutSeconds = 120;
 };
 
@@ -40,4 +40,4 @@ private:
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 
-}  // namespace testsupport
+} // namespace testsupport
