@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ProcessRunner.h"
@@ -38,6 +39,25 @@ inline std::string SkipReason() {
     return {};
 }
 
+// The native q740sim that makes machine folders, from VSK_Q740SIM; empty when not set.
+inline std::string SimulatorPath() {
+    const char* path = std::getenv("VSK_Q740SIM");
+    return path != nullptr ? std::string(path) : std::string();
+}
+
+// How a program under Wine names a host path: drive Z: is the host's root.
+inline std::string WindowsPath(const std::string& hostPath) {
+    std::string path = "Z:" + hostPath;
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return path;
+}
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
 // A Wine prefix in a temporary folder: made by the first run, its server stopped and the folder removed
 // when the object goes.
 class WinePrefix {
@@ -51,14 +71,30 @@ public:
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
 
-    // Runs the program with these arguments; `input` is its whole standard input, so key waits end.
-    testsupport::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
+    // Runs the program with these arguments; `input` is its whole standard input, so key waits end. `env`
+    // is added to the environment; VSK_SIM_MACHINE is empty unless it names a machine.
+    testsupport::RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                               const Env& env = {}) {
+        KeepServer();
         std::vector<std::string> argv{kWine, ProgramPath()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return testsupport::RunProgram(argv, Options(input, 180));
+        testsupport::RunOptions options = Options(input, 180);
+        options.env.insert(options.env.end(), env.begin(), env.end());
+        return testsupport::RunProgram(argv, options);
+    }
+
+    // Runs one of Wine's own programs ("reg", "cmd") in the prefix.
+    testsupport::RunResult RunTool(const std::vector<std::string>& args) {
+        KeepServer();
+        std::vector<std::string> argv{kWine};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return testsupport::RunProgram(argv, Options("", 60));
     }
 
     const std::string& Path() const { return prefix_; }
+    std::string DriveC() const { return prefix_ + "/drive_c"; }
+    // A folder of the test, outside the prefix, for machines and other inputs.
+    const std::string& WorkDir() const { return dir_.Path(); }
 
     // The user's local application data folder inside the prefix (C:\users\NAME\AppData\Local).
     std::string LocalAppData() const {
@@ -72,13 +108,33 @@ public:
     }
 
 private:
+    // Each start of a Wine server is a restart of that Windows: it carries out the file moves scheduled for
+    // the restart, and the boot costs seconds. Once the first run has made the prefix, one server is kept
+    // for the rest of the test (the destructor stops it; it also ends 30 s after its last process if a test
+    // dies), so that the runs follow each other as on one running machine. A first command with its output
+    // to /dev/null boots it: the system processes it starts stay with the server, and would otherwise hold
+    // the output pipes of the captured run that started them until the server ends.
+    void KeepServer() {
+        if (serverKept_ || !std::filesystem::exists(prefix_)) {
+            return;
+        }
+        serverKept_ = true;
+        testsupport::RunProgram({kWineServer, "-w"}, Options("", 120)); // the set-up server ends
+        const std::string env = "WINEPREFIX='" + prefix_ + "' WINEDEBUG=-all DISPLAY= ";
+        const std::string quiet = " </dev/null >/dev/null 2>&1";
+        if (std::system((env + kWineServer + " -p30" + quiet).c_str()) == 0) {
+            std::system((env + kWine + " cmd /c exit" + quiet).c_str());
+        }
+    }
+
     testsupport::RunOptions Options(const std::string& input, int timeoutSeconds) const {
         testsupport::RunOptions options;
         options.env = {
             {"WINEPREFIX", prefix_},
             {"WINEDEBUG", "-all"},
             {"WINEDLLOVERRIDES", "mscoree,mshtml="}, // no runtime installers while making the prefix
-            {"DISPLAY", ""}};
+            {"DISPLAY", ""},
+            {"VSK_SIM_MACHINE", ""}}; // the stand-in service sees no machine unless a test names one
         options.input = input;
         options.workDir = dir_.Path();
         options.timeoutSeconds = timeoutSeconds;
@@ -87,6 +143,7 @@ private:
 
     testsupport::TempDir dir_;
     std::string prefix_;
+    bool serverKept_ = false;
 };
 
 } // namespace winetest

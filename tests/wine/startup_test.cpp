@@ -1,9 +1,12 @@
-// Start-up of the Windows build under Wine, where the hardware-access service is not installed: the banner,
-// the service failure, exit code 1, and the log file under the local application data folder.
+// Start-up of the Windows build under Wine when the hardware-access library cannot be loaded (its place in
+// System32 is taken by a folder): the banner, the service failure, exit code 1, nothing of the service left
+// behind but the replacement scheduled for the next restart, and the log file under the local application
+// data folder, appended to by each run.
 #include <gtest/gtest.h>
 
 #include "LogHeader.h"
 
+#include <filesystem>
 #include <string>
 
 #include "WineHarness.h"
@@ -17,9 +20,13 @@ std::string LogPath(const winetest::WinePrefix& prefix) {
     return prefix.LocalAppData() + "/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log";
 }
 
-TEST(WineStartupTest, ServiceMissingEndsWithOneAfterBanner) {
+TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
     WINE_SKIP_UNLESS_AVAILABLE();
     winetest::WinePrefix prefix;
+    // Help makes the prefix without touching the service or the log.
+    ASSERT_EQ(prefix.Run({"-h"}).exitCode, 0);
+    ASSERT_TRUE(std::filesystem::create_directory(prefix.DriveC() + "/windows/system32/VskVxdSC.dll"));
+
     const testsupport::RunResult run = prefix.Run({}, "");
     ASSERT_FALSE(run.timedOut) << "the final key wait did not end at the end of input";
     EXPECT_EQ(run.exitCode, 1);
@@ -29,25 +36,39 @@ TEST(WineStartupTest, ServiceMissingEndsWithOneAfterBanner) {
     ASSERT_NE(failure, std::string::npos) << run.out;
     EXPECT_LT(banner, failure);
     EXPECT_NE(run.out.find("Press any key to exit...\r\n", failure), std::string::npos) << run.out;
-}
 
-// Every run appends one header and its messages, with CR LF line ends; nothing truncates the file.
-TEST(WineStartupTest, LogGetsHeaderAndMessagesPerRun) {
-    WINE_SKIP_UNLESS_AVAILABLE();
-    winetest::WinePrefix prefix;
-    ASSERT_EQ(prefix.Run({"-q"}).exitCode, 1);
+    // The files written before the failed load are gone again, and so is the uninstall entry.
+    for (const char* path : {"/windows/system32/drivers/VskVxdSC.sys", "/windows/syswow64/VskVxdSC.dll",
+                             "/windows/syswow64/VskVxdSCUninstall.exe"}) {
+        EXPECT_FALSE(std::filesystem::exists(prefix.DriveC() + path)) << path;
+    }
+    EXPECT_NE(
+        prefix.RunTool({"reg", "query",
+                        "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC", "/reg:32"})
+                .exitCode &
+            0xFF,
+        0);
+    // Every run appends one header and its messages, with CR LF line ends; nothing truncates the file.
     const std::string first = testsupport::ReadFileText(LogPath(prefix));
     ASSERT_EQ(prefix.Run({"-q"}).exitCode, 1);
     const std::string both = testsupport::ReadFileText(LogPath(prefix));
-
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(both.substr(0, first.size()), first);
-    for (const std::string& run : {first, both.substr(first.size())}) {
+    for (const std::string& part : {first, both.substr(first.size())}) {
         // The header starts each run's part, with a 12-hour clock.
-        EXPECT_GT(testsupport::LogHeaderAt(run, 0), 0u) << run;
-        EXPECT_NE(run.find(std::string(kBanner) + "\r\n\r\n" + kFailure), std::string::npos) << run;
-        EXPECT_TRUE(testsupport::AllLineEndsCrLf(run)) << "a line feed without CR: " << run;
+        EXPECT_GT(testsupport::LogHeaderAt(part, 0), 0u) << part;
+        EXPECT_NE(part.find(std::string(kBanner) + "\r\n\r\n" + kFailure), std::string::npos) << part;
+        EXPECT_TRUE(testsupport::AllLineEndsCrLf(part)) << "a line feed without CR: " << part;
     }
+
+    // The library that could not be written in place waits in a "vsk" temporary file for the restart.
+    const testsupport::RunResult pending =
+        prefix.RunTool({"reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v",
+                        "PendingFileRenameOperations"});
+    const size_t temp = pending.out.find("\\vsk");
+    ASSERT_NE(temp, std::string::npos) << pending.out << pending.err << run.err;
+    EXPECT_NE(pending.out.find(".tmp\\0!\\??\\C:\\windows\\System32\\VskVxdSC.dll", temp), std::string::npos)
+        << pending.out << pending.err;
 }
 
 } // namespace
