@@ -190,7 +190,7 @@ TEST_F(ServiceFixture, ExistingMappingKeepsItsCounts) {
     EXPECT_EQ(processes.shared.installed, 1u);
 }
 
-TEST_F(ServiceFixture, InstallPlacesFilesPerWindowsKind) {
+TEST(Service, InstallPlacesFilesPerWindowsKind) {
     struct Case {
         bool win64;
         std::vector<std::wstring> events;
@@ -210,35 +210,21 @@ TEST_F(ServiceFixture, InstallPlacesFilesPerWindowsKind) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.win64);
-        FakePlatform fp;
-        InstallFiles fs;
-        FakeRegistry reg;
-        ServiceProcesses procs;
-        FakeLibraries libs;
-        Payloads res;
-        int a = c.win64 ? 9 : 0;
-        ArchEnvironment env(a);
-        fp.files = &fs;
-        fp.registry = &reg;
-        fp.processes = &procs;
-        fp.libraries = &libs;
-        fp.resources = &res;
-        fp.env = &env;
-        libs.files = &fs;
-        libs.installedPath = L"C:\\Windows\\System32\\VskVxdSC.dll";
-        CVskLibrary svc(fp);
-        EXPECT_EQ(svc.InitVSKLibrary(), 1);
-        EXPECT_EQ(fs.events, c.events);
-        EXPECT_EQ(fs.disabled, c.win64 ? 4 : 0);
-        EXPECT_EQ(fs.reverted, fs.disabled);
-        EXPECT_EQ(fs.FileText(L"C:\\Windows\\System32\\drivers\\VskVxdSC.sys"),
+        ServiceWorld w;
+        w.SetWindows(c.win64);
+        EXPECT_EQ(w.service.InitVSKLibrary(), 1);
+        EXPECT_EQ(w.files.events, c.events);
+        EXPECT_EQ(w.files.disabled, c.win64 ? 4 : 0);
+        EXPECT_EQ(w.files.reverted, w.files.disabled);
+        EXPECT_EQ(w.files.FileText(L"C:\\Windows\\System32\\drivers\\VskVxdSC.sys"),
                   c.win64 ? "VSKSYS64" : "VSKSYS32");
-        EXPECT_EQ(reg.StringValue(CVskLibrary::kUninstallKey, L"DisplayName"), L"Veskora VskVxdSC Services");
-        EXPECT_EQ(reg.StringValue(CVskLibrary::kUninstallKey, L"UninstallString"), c.uninstaller);
-        EXPECT_EQ(reg.lastView32, c.win64);
-        EXPECT_EQ(procs.shared.installed, 1u);
-        EXPECT_EQ(procs.shared.users, 1u);
-        EXPECT_EQ(libs.loads, 2);
+        EXPECT_EQ(w.registry.StringValue(CVskLibrary::kUninstallKey, L"DisplayName"),
+                  L"Veskora VskVxdSC Services");
+        EXPECT_EQ(w.registry.StringValue(CVskLibrary::kUninstallKey, L"UninstallString"), c.uninstaller);
+        EXPECT_EQ(w.registry.lastView32, c.win64);
+        EXPECT_EQ(w.processes.shared.installed, 1u);
+        EXPECT_EQ(w.processes.shared.users, 1u);
+        EXPECT_EQ(w.libraries.loads, 2);
     }
 }
 
