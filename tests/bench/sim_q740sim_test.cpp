@@ -32,10 +32,10 @@ TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
              "  LOCALAPPDATA=C:\\Users\\user\\AppData\\Local\n",
              "  ProgramFiles(x86)=C:\\Program Files (x86)\n",
              "  03:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 0, registers at "
-             "0xFE800000 (64-bit BAR)\n",
+             "0xFE800000 (64-bit BAR), FPGA firmware 1.6.10\n",
              "  03:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n",
              "  04:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 1, registers at "
-             "0xFE600000 (64-bit BAR)\n",
+             "0xFE600000 (64-bit BAR), FPGA firmware 1.6.10\n",
              "  00:02.0  8086:3E92  subsystem 0x86941028  rev 00  class 030000  display adapter\n",
              "Last run: none recorded\n",
          })
@@ -78,7 +78,7 @@ TEST(Q740sim, CreateFromADescriptionWithOverrides) {
     EXPECT_TRUE(Contains(show.out, "  Windows 6.1, 32-bit; processor 2400 MHz; virtual clock\n")) << show.out;
     EXPECT_TRUE(Contains(show.out,
                          "  21:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 000000  Q740 card "
-                         "0, registers at 0xD0000000 (32-bit BAR), mapping fails\n"))
+                         "0, registers at 0xD0000000 (32-bit BAR), mapping fails, FPGA firmware 1.6.10\n"))
         << show.out;
     EXPECT_TRUE(Contains(show.out, "  TEMP=D:\\t\n"));
     EXPECT_FALSE(Contains(show.out, "ProgramFiles(x86)"));

@@ -8,6 +8,7 @@
 
 #include "platform/sim/SimService.h"
 #include "sim/Files.h"
+#include "sim/Fpga.h"
 #include "sim/Machine.h"
 #include "sim/Registry.h"
 #include "sim/Text.h"
@@ -225,10 +226,16 @@ int Show(const std::string& dir) {
                     f.vendorId, f.deviceId, f.subsystem, f.revision, f.classCode, KindText(f.kind));
         if (f.kind == sim::FunctionKind::Q740) {
             const bool bar64 = (f.bars[0] & 7) == 4;
+            uint8_t major = 0, minor = 0, build = 0;
+            const bool known = sim::ReadFpgaVersion(dir, f, card, major, minor, build);
             std::printf(" %d, registers at 0x%llX (%s BAR)%s%s%s", card++,
                         static_cast<unsigned long long>(f.RegisterWindow()), bar64 ? "64-bit" : "32-bit",
                         f.mapFails ? ", mapping fails" : "", f.tracePath.empty() ? "" : ", trace ",
                         f.tracePath.c_str());
+            if (known)
+                std::printf(", FPGA firmware %u.%u.%u", major, minor, build);
+            else
+                std::printf(", FPGA firmware unreadable");
         }
         std::printf("\n");
     }
