@@ -82,7 +82,7 @@ public:
         const auto deleteKeyEx =
             GetProc<RegDeleteKeyExFn>(::GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW");
         if (deleteKeyEx != nullptr) {
-            return deleteKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE | View(view32), 0);
+            return deleteKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS | View(view32), 0);
         }
         return ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
     }
