@@ -45,6 +45,7 @@ int CVskLibrary::InitVSKLibrary() {
     mapping_ = 0;
     view_ = nullptr;
     win64_ = false;
+    scheduledTemps_.clear();
     if (!BringUp())
         return 0;
     referenceCount_ = 1;
@@ -152,7 +153,9 @@ bool CVskLibrary::WritePayload(const std::wstring& path, const std::string& imag
         std::wstring temp;
         if (files.MakeTempFile(folder, L"vsk", temp)) {
             ok = files.CreateExclusive(temp, image) && files.MoveAtRestart(temp, path);
-            if (!ok)
+            if (ok)
+                scheduledTemps_.push_back(temp);
+            else
                 files.RemoveFile(temp);
         }
     }
@@ -163,6 +166,11 @@ bool CVskLibrary::WritePayload(const std::wstring& path, const std::string& imag
 
 void CVskLibrary::RemoveFiles(bool win64) {
     plat::FileSystem& files = *platform_.files;
+    // A replacement scheduled for the next restart finds no file to move once its temporary file is gone,
+    // so nothing of a failed install reappears after the restart.
+    for (const std::wstring& temp : scheduledTemps_)
+        files.RemoveFile(temp);
+    scheduledTemps_.clear();
     for (const PayloadTarget& target : PayloadTargets(win64)) {
         const bool redirected = win64 && files.DisableRedirection();
         const bool gone = !files.FileExists(target.path) || files.RemoveFile(target.path) ||

@@ -75,6 +75,7 @@ private:
     void* view_ = nullptr;
     int referenceCount_ = 0;
     bool win64_ = false;
+    std::vector<std::wstring> scheduledTemps_; // temporary files that replace a target at the next restart
     std::atomic<void*> csReadWrite_{nullptr};
     std::atomic<void*> memRead_{nullptr};
     std::atomic<void*> memWrite_{nullptr};
