@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "perf/BenchSupport.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -12,27 +14,10 @@ namespace {
 
 // Kept out of line: the compiler would otherwise guess the sink's type in the reference loop and inline its
 // writes away, which the port layer, compiled apart, cannot do.
-class NullRegisterBus : public RegisterBus {
-public:
-    uint32_t ReadMem(uintptr_t, uint32_t) override { return 0; }
-    __attribute__((noinline)) void WriteMem(uintptr_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
-    void WriteConfig(uint32_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t last = 0;
-};
-
-constexpr uint32_t kVectorBytes = 4096;
-constexpr int64_t kVectorBits = int64_t(kVectorBytes) * 8;
-
-std::vector<uint8_t> Vector() {
-    std::vector<uint8_t> bytes(kVectorBytes);
-    uint32_t x = 0x12345678;
-    for (auto& b : bytes) {
-        x = x * 1664525u + 1013904223u;
-        b = uint8_t(x >> 24);
-    }
-    return bytes;
-}
+using benchsupport::kVectorBits;
+using benchsupport::kVectorBytes;
+using benchsupport::NullRegisterBus;
+const auto Vector = benchsupport::RandomVector;
 
 // Four output-register writes per bit, with the values a shift makes, straight into the bus.
 void JtagShiftBit_Reference(benchmark::State& state) {

@@ -4,6 +4,8 @@
 // costs per bit next to the port layer alone.
 #include <benchmark/benchmark.h>
 
+#include "perf/BenchSupport.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -15,14 +17,7 @@
 
 namespace {
 
-class NullSink : public RegisterBus {
-public:
-    uint32_t ReadMem(uintptr_t, uint32_t) override { return 0; }
-    __attribute__((noinline)) void WriteMem(uintptr_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
-    void WriteConfig(uint32_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t last = 0;
-};
+using NullSink = benchsupport::NullRegisterBus;
 
 // The register bus the program has: the service's exports.
 class ServiceBus : public RegisterBus {
@@ -45,18 +40,9 @@ public:
     }
 };
 
-constexpr uint32_t kVectorBytes = 4096;
-constexpr int64_t kVectorBits = int64_t(kVectorBytes) * 8;
-
-std::vector<uint8_t> Vector() {
-    std::vector<uint8_t> bytes(kVectorBytes);
-    uint32_t x = 0x12345678;
-    for (auto& b : bytes) {
-        x = x * 1664525u + 1013904223u;
-        b = uint8_t(x >> 24);
-    }
-    return bytes;
-}
+using benchsupport::kVectorBits;
+using benchsupport::kVectorBytes;
+const auto Vector = benchsupport::RandomVector;
 
 void SimCardShiftBit_Reference(benchmark::State& state) {
     NullSink sink;

@@ -8,20 +8,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include "perf/BenchSupport.h"
+
 #include <cstdint>
 #include <vector>
 
 namespace {
 
-// Kept out of line, as in the port layer's benchmark: a real virtual call per register access.
-class NullRegisterBus : public RegisterBus {
-public:
-    __attribute__((noinline)) uint32_t ReadMem(uintptr_t, uint32_t) override { return 0; }
-    __attribute__((noinline)) void WriteMem(uintptr_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
-    void WriteConfig(uint32_t, uint32_t, uint32_t value) override { last = value; }
-    uint32_t last = 0;
-};
+using benchsupport::NullRegisterBus;
 
 constexpr uint32_t kVectorBytes = 4096;
 constexpr uint32_t kVectorBits = kVectorBytes * 8;

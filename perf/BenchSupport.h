@@ -1,0 +1,36 @@
+// Pieces the benchmarks share: a register bus that does nothing, and a fixed pseudo-random vector.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ExternalDeviceLayer/RegisterBus.h"
+
+namespace benchsupport {
+
+// Accepts every access and does nothing with it. Reads and writes stay out of line, so a reference loop
+// cannot inline it away where the code under test, compiled apart, could not.
+class NullRegisterBus : public RegisterBus {
+public:
+    __attribute__((noinline)) uint32_t ReadMem(uintptr_t, uint32_t) override { return 0; }
+    __attribute__((noinline)) void WriteMem(uintptr_t, uint32_t, uint32_t value) override { last = value; }
+    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
+    void WriteConfig(uint32_t, uint32_t, uint32_t value) override { last = value; }
+    uint32_t last = 0;
+};
+
+constexpr uint32_t kVectorBytes = 4096;
+constexpr int64_t kVectorBits = int64_t(kVectorBytes) * 8;
+
+// kVectorBytes of the same pseudo-random data on every call.
+inline std::vector<uint8_t> RandomVector() {
+    std::vector<uint8_t> bytes(kVectorBytes);
+    uint32_t x = 0x12345678;
+    for (auto& b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = uint8_t(x >> 24);
+    }
+    return bytes;
+}
+
+} // namespace benchsupport
