@@ -1,10 +1,13 @@
 // Pieces the benchmarks share: a register bus that does nothing, and a fixed pseudo-random vector.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <vector>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
+#include "update/JtagPort.h"
 
 namespace benchsupport {
 
@@ -31,6 +34,22 @@ inline std::vector<uint8_t> RandomVector() {
         b = uint8_t(x >> 24);
     }
     return bytes;
+}
+
+// Shifts the random vector through the port layer into a null bus, settle count 0: the port layer's own cost
+// per bit.
+inline void ShiftBitsIntoNullBus(benchmark::State& state) {
+    NullRegisterBus sink;
+    tagDeviceUpdate job;
+    job.portMode = kPortFixedSettle;
+    job.settleCount = 0;
+    job.gpioImage = kLineClaim | kLineTck;
+    const std::vector<uint8_t> tdi = RandomVector();
+    for (auto _ : state) {
+        ShiftBits(job, sink, uint32_t(kVectorBits), tdi.data(), kVectorBytes, nullptr, false);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kVectorBits);
 }
 
 } // namespace benchsupport

@@ -43,17 +43,7 @@ void JtagShiftBit_Reference(benchmark::State& state) {
 }
 
 void JtagShiftBit_Ours(benchmark::State& state) {
-    NullRegisterBus sink;
-    tagDeviceUpdate job;
-    job.portMode = kPortFixedSettle;
-    job.settleCount = 0;
-    job.gpioImage = kLineClaim | kLineTck;
-    const std::vector<uint8_t> tdi = Vector();
-    for (auto _ : state) {
-        ShiftBits(job, sink, uint32_t(kVectorBits), tdi.data(), kVectorBytes, nullptr, false);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kVectorBits);
+    benchsupport::ShiftBitsIntoNullBus(state);
 }
 
 } // namespace

@@ -45,17 +45,7 @@ using benchsupport::kVectorBytes;
 const auto Vector = benchsupport::RandomVector;
 
 void SimCardShiftBit_Reference(benchmark::State& state) {
-    NullSink sink;
-    tagDeviceUpdate job;
-    job.portMode = kPortFixedSettle;
-    job.settleCount = 0;
-    job.gpioImage = kLineClaim | kLineTck;
-    const std::vector<uint8_t> tdi = Vector();
-    for (auto _ : state) {
-        ShiftBits(job, sink, uint32_t(kVectorBits), tdi.data(), kVectorBytes, nullptr, false);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kVectorBits);
+    benchsupport::ShiftBitsIntoNullBus(state);
 }
 
 // One card in a fresh machine, claimed and walked to Shift-DR as an update does.

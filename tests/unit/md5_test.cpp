@@ -25,8 +25,8 @@ std::string OpenSslMd5Hex(const uint8_t* data, size_t size) {
     return text;
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t start) {
+    std::mt19937 random(start);
     std::vector<uint8_t> bytes(size);
     for (auto& b : bytes)
         b = uint8_t(random());
