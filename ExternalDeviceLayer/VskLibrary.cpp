@@ -70,12 +70,14 @@ bool CVskLibrary::BringUp() {
                 win64_ = architecture == kArchitectureX64;
                 library_ = platform_.libraries->Load(kLibraryName);
                 if (library_) {
-                    LoadedOnce();
-                    ok = true;
+                    // A library that is there but lacks an export is not replaced: the bring-up fails.
+                    ok = HasEveryExport();
+                    if (ok)
+                        LoadedOnce();
                 } else if (InstallFiles(win64_)) {
                     if (WriteUninstallEntry(win64_)) {
                         library_ = platform_.libraries->Load(kLibraryName);
-                        if (library_) {
+                        if (library_ && HasEveryExport()) {
                             static_cast<tagWrapData*>(view_)->installed = 1;
                             LoadedOnce();
                             ok = true;
@@ -107,6 +109,23 @@ bool CVskLibrary::BringUp() {
 
 void CVskLibrary::LoadedOnce() {
     ++static_cast<tagWrapData*>(view_)->users;
+}
+
+bool CVskLibrary::HasEveryExport() {
+    const bool complete = Export(csReadWrite_, kVskExportCsReadWrite) &&
+                          Export(memRead_, kVskExportMemRead) && Export(memWrite_, kVskExportMemWrite) &&
+                          Export(memMap64_, kVskExportMemMap64) && Export(memUnmap_, kVskExportMemUnmap) &&
+                          Export(pciScanBus_, kVskExportPciScanBus);
+    if (!complete) {
+        // Without every export the cards could be found but not driven (or driven but not found): the
+        // service is unusable, so it is not kept.
+        platform_.libraries->Free(library_);
+        library_ = 0;
+        for (std::atomic<void*>* cache :
+             {&csReadWrite_, &memRead_, &memWrite_, &memMap64_, &memUnmap_, &pciScanBus_})
+            cache->store(nullptr, std::memory_order_relaxed);
+    }
+    return complete;
 }
 
 std::vector<CVskLibrary::PayloadTarget> CVskLibrary::PayloadTargets(bool win64) const {

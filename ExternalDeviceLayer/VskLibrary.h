@@ -67,6 +67,7 @@ private:
     bool WriteUninstallEntry(bool win64);
     void DeleteUninstallEntry(bool win64);
     void LoadedOnce();
+    bool HasEveryExport();
     void* Export(std::atomic<void*>& cache, const char* name);
 
     plat::Platform& platform_;

@@ -78,7 +78,15 @@ TEST(SimService, CardsAreFoundInBusOrderAmongOtherFunctions) {
          none,
          "\n\n   Found 2 Veskora Q740 graphics cards:",
          {" PCIe Bus: 0x0300   ", " PCIe Bus: 0x0400   "}},
-        {{}, [](sim::MachineDescription& m) { m.hwServiceMissing = "pciScanBus"; }, kNoCards, {}},
+        // A service without one of its exports is unusable.
+        {{},
+         [](sim::MachineDescription& m) { m.hwServiceMissing = "pciScanBus"; },
+         "ERROR: InitVSKLibrary failed.",
+         {}},
+        {{},
+         [](sim::MachineDescription& m) { m.hwServiceMissing = "memWrite"; },
+         "ERROR: InitVSKLibrary failed.",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.create));

@@ -97,14 +97,15 @@ public:
         EXPECT_EQ(name, L"VskVxdSC.dll");
         return (loadable || (loadableAfterInstall && files && files->HasFile(installedPath))) ? 33 : 0;
     }
+    // Every export but the missing one resolves; only csReadWrite is ever called.
     void* Resolve(uintptr_t, const char* symbol) override {
         ++resolves[symbol];
-        if (std::string(symbol) == "csReadWrite" && exportCsReadWrite)
-            return reinterpret_cast<void*>(&FakeRead);
-        return nullptr;
+        return missing == symbol ? nullptr : reinterpret_cast<void*>(&FakeRead);
     }
-    void Free(uintptr_t) override {}
-    bool loadable = false, loadableAfterInstall = true, exportCsReadWrite = true;
+    void Free(uintptr_t) override { ++frees; }
+    bool loadable = false, loadableAfterInstall = true;
+    std::string missing;
+    int frees = 0;
     InstallFiles* files = nullptr;
     std::wstring installedPath;
     int loads = 0;
@@ -292,7 +293,7 @@ TEST_F(ServiceFixture, EveryFailureLeavesNothingBehindAndCanBeRetried) {
     }
 }
 
-TEST_F(ServiceFixture, ExportsResolveOnceAndMissingOnesReturnZero) {
+TEST_F(ServiceFixture, ExportsResolveOnceAndAnIncompleteLibraryIsNotKept) {
     libraries.loadable = true;
     ASSERT_EQ(service.InitVSKLibrary(), 1);
     uint32_t value = 0;
@@ -300,13 +301,21 @@ TEST_F(ServiceFixture, ExportsResolveOnceAndMissingOnesReturnZero) {
     EXPECT_EQ(value, 0x58u);
     service.HwReadConfig(1, 0, &value);
     EXPECT_EQ(libraries.resolves["csReadWrite"], 1);
-    value = 0x1234;
-    EXPECT_EQ(service.HwReadMem(0x1000, 0x1798, &value), 0u); // memRead is missing
-    EXPECT_EQ(value, 0x1234u);
-    EXPECT_EQ(service.HwMapMem(0, 0, 0x10000, 0), 0u);
     EXPECT_EQ(service.ReadMem(0, 0x1798), 0u); // a null window is never passed on
-    EXPECT_EQ(libraries.resolves.count("memRead"), 1u);
-    EXPECT_EQ(libraries.resolves["memRead"], 1);
+
+    // A library that loads but lacks any one export is freed and the bring-up fails without installing.
+    for (const char* name : {"csReadWrite", "memRead", "memWrite", "memMap64", "memUnmap", "pciScanBus"}) {
+        ServiceWorld w;
+        w.libraries.loadable = true;
+        w.libraries.missing = name;
+        EXPECT_EQ(w.service.InitVSKLibrary(), 0) << name;
+        EXPECT_EQ(w.libraries.frees, 1) << name;
+        EXPECT_TRUE(w.files.events.empty()) << name;
+        EXPECT_EQ(w.processes.shared.users, 0u) << name;
+        value = 0x1234;
+        EXPECT_EQ(w.service.HwReadConfig(1, 0, &value), 0u) << name;
+        EXPECT_EQ(value, 0x1234u) << name;
+    }
 }
 
 } // namespace
