@@ -163,8 +163,8 @@ uint32_t RequestShutdown(PowerState& state, const PowerSettings& settings, const
 }
 
 std::string DescribeShutdownReason(uint32_t reason) {
-    static const char* const kMajor[] = {"other",       "none",   "hardware", "operating system", "software",
-                                         "application", "system", "power",    "legacy API"};
+    static const char* const kMajor[] = {"other",  "hardware", "operating system", "software", "application",
+                                         "system", "power",    "legacy API"};
     static const char* const kMinor[] = {
         "other",        "maintenance",    "installation", "upgrade",         "reconfig",
         "hung",         "unstable",       "disk",         "processor",       "network card",
@@ -233,10 +233,8 @@ bool LoadPower(const std::string& dir, const PowerSettings& settings, PowerState
 }
 
 bool SavePower(const std::string& dir, const PowerState& state) {
-    IniFile ini;
-    IniSection& scheme = ini.AddSection("scheme");
+    IniSection scheme{"scheme", {}}, process{"process", {}}, restart{"restart", {}};
     scheme.Set("active", Quote(state.activeScheme));
-    IniSection& process = ini.AddSection("process");
     for (const Field& field : kNumbers) {
         const bool perProcess =
             field.member == &PowerState::executionState || field.member == &PowerState::priorityClass;
@@ -245,7 +243,6 @@ bool SavePower(const std::string& dir, const PowerState& state) {
     process.Set("execution-by", Quote(state.executionBy));
     process.Set("priority-by", Quote(state.priorityBy));
     process.Set("privilege-enabled", state.privilegeEnabled ? "1" : "0");
-    IniSection& restart = ini.AddSection("restart");
     restart.Set("requested", state.restart.requested ? "1" : "0");
     restart.Set("force-apps-closed", state.restart.forceAppsClosed ? "1" : "0");
     restart.Set("reboot", state.restart.rebootAfterShutdown ? "1" : "0");
@@ -254,6 +251,8 @@ bool SavePower(const std::string& dir, const PowerState& state) {
     std::snprintf(reason, sizeof reason, "0x%08X", state.restart.reason);
     restart.Set("reason", reason);
     restart.Set("by", Quote(state.restart.by));
+    IniFile ini;
+    ini.sections = {scheme, process, restart};
     return WriteFileAtomic(dir + "/power.ini", FormatIni(ini));
 }
 
