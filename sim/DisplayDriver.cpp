@@ -63,9 +63,9 @@ const char* const kVendorFiles[] = {
 };
 
 std::string VendorListing(const DisplayDriverSettings& settings, const std::string& windir) {
-    std::string text = "    Name: Veskora Q740\n";
+    std::string text = "    Name: Veskora Q740\r\n";
     text += "    Driver installed from " + windir + "\\INF\\oem17.inf [ati2mtag_Q740]. " +
-            std::to_string(settings.driverFiles) + " file(s) used by driver:\n";
+            std::to_string(settings.driverFiles) + " file(s) used by driver:\r\n";
     const size_t named = sizeof kVendorFiles / sizeof kVendorFiles[0];
     for (uint32_t i = 0; i < settings.driverFiles; ++i) {
         text += "        " + windir + "\\";
@@ -75,7 +75,7 @@ std::string VendorListing(const DisplayDriverSettings& settings, const std::stri
             text += Format("System32\\DriverStore\\FileRepository\\c0317042.inf_amd64_8f2e61b0c4d3a975\\"
                            "B317042\\amdres%04u.dll",
                            i - uint32_t(named));
-        text += "\n";
+        text += "\r\n";
     }
     return text;
 }
@@ -85,12 +85,12 @@ std::string VendorListing(const DisplayDriverSettings& settings, const std::stri
 std::string BasicListing(const ToolMachine& machine) {
     const std::string& windir = machine.windowsFolder;
     if (machine.windowsMajor < 6 || (machine.windowsMajor == 6 && machine.windowsMinor < 2))
-        return "    Name: Standard VGA Graphics Adapter\n    Driver installed from " + windir +
-               "\\INF\\vga.inf [VGA]. 2 file(s) used by driver:\n        " + windir +
-               "\\system32\\DRIVERS\\vgapnp.sys\n        " + windir + "\\system32\\DRIVERS\\videoprt.sys\n";
-    return "    Name: Microsoft Basic Display Adapter\n    Driver installed from " + windir +
-           "\\INF\\display.inf [MSBDA]. 1 file(s) used by driver:\n        " + windir +
-           "\\system32\\DRIVERS\\BasicDisplay.sys\n";
+        return "    Name: Standard VGA Graphics Adapter\r\n    Driver installed from " + windir +
+               "\\INF\\vga.inf [VGA]. 2 file(s) used by driver:\r\n        " + windir +
+               "\\system32\\DRIVERS\\vgapnp.sys\r\n        " + windir + "\\system32\\DRIVERS\\videoprt.sys\r\n";
+    return "    Name: Microsoft Basic Display Adapter\r\n    Driver installed from " + windir +
+           "\\INF\\display.inf [MSBDA]. 1 file(s) used by driver:\r\n        " + windir +
+           "\\system32\\DRIVERS\\BasicDisplay.sys\r\n";
 }
 
 std::string OtherListing(const DisplayDevice& device, const std::string& windir) {
@@ -99,8 +99,8 @@ std::string OtherListing(const DisplayDevice& device, const std::string& windir)
                        : base == 0x04 ? "High Definition Audio Controller"
                        : base == 0x03 ? "Video Controller"
                                       : "PCI Device";
-    return std::string("    Name: ") + name + "\n    Driver installed from " + windir +
-           "\\INF\\machine.inf [NO_DRV]. The driver is not using any files.\n";
+    return std::string("    Name: ") + name + "\r\n    Driver installed from " + windir +
+           "\\INF\\machine.inf [NO_DRV]. The driver is not using any files.\r\n";
 }
 
 std::string ToolName(const std::vector<std::string>& args) {
@@ -140,21 +140,21 @@ ToolRun ChangeState(const DisplayDriverSettings& settings, const std::vector<Dis
         if (waits)
             ++pending;
         run.output += device.InstanceId() + ": " + (disable ? "Disabled" : "Enabled") +
-                      (waits ? " on reboot" : "") + "\n";
+                      (waits ? " on reboot" : "") + "\r\n";
         if (next != device.state)
             run.changes.emplace_back(i, next);
     }
     if (matched == 0)
-        run.output += disable ? "No devices disabled.\n" : "No devices are enabled.\n";
+        run.output += disable ? "No devices disabled.\r\n" : "No devices are enabled.\r\n";
     else if (pending > 0)
         run.output +=
             Format(disable ? "Not all of %u device(s) disabled, at least one requires reboot to complete "
-                             "the operation.\n"
+                             "the operation.\r\n"
                            : "Not all of %u device(s) are enabled, at least one requires reboot to "
-                             "complete the operation.\n",
+                             "complete the operation.\r\n",
                    matched);
     else
-        run.output += Format(disable ? "%u device(s) disabled.\n" : "%u device(s) are enabled.\n", matched);
+        run.output += Format(disable ? "%u device(s) disabled.\r\n" : "%u device(s) are enabled.\r\n", matched);
     run.exitCode = pending > 0 ? kDevconRestart : kDevconOk;
     return run;
 }
@@ -171,7 +171,7 @@ ToolRun DriverFiles(const DisplayDriverSettings& settings, const std::vector<Dis
         if (!any)
             continue;
         ++matched;
-        run.output += device.InstanceId() + "\n";
+        run.output += device.InstanceId() + "\r\n";
         if (!device.IsQ740())
             run.output += OtherListing(device, windir);
         else if (settings.vendorDriver)
@@ -179,8 +179,8 @@ ToolRun DriverFiles(const DisplayDriverSettings& settings, const std::vector<Dis
         else
             run.output += BasicListing(machine);
     }
-    run.output += matched == 0 ? std::string("No matching devices found.\n")
-                               : Format("%u matching device(s) found.\n", matched);
+    run.output += matched == 0 ? std::string("No matching devices found.\r\n")
+                               : Format("%u matching device(s) found.\r\n", matched);
     return run;
 }
 
@@ -263,9 +263,9 @@ ToolRun RunDriverTool(const DisplayDriverSettings& settings, const std::vector<D
         run = ChangeState(settings, devices, ids, verb == "DISABLE");
     } else {
         run.output = verb.empty()
-                         ? tool + " Usage: " + tool + " [-r] [-m:\\\\<machine>] <command> [<arg>...]\n"
-                         : tool + ": Invalid use of " + args[1] + ".\nFor more information, type: " + tool +
-                               " help " + args[1] + "\n";
+                         ? tool + " Usage: " + tool + " [-r] [-m:\\\\<machine>] <command> [<arg>...]\r\n"
+                         : tool + ": Invalid use of " + args[1] + ".\r\nFor more information, type: " + tool +
+                               " help " + args[1] + "\r\n";
         run.exitCode = kDevconUsage;
     }
     run.exitCodeReadable = settings.exitCodeReadable;

@@ -76,24 +76,24 @@ TEST(SimDriverTool, DisableAndEnableWithTheirExitCodesAndStatesAcrossRestarts) {
         const char* tail;
         DeviceState after, afterRestart;
     } cases[] = {
-        {"disable at once", false, false, DeviceState::Enabled, "disable", 0, ": Disabled\n",
-         "2 device(s) disabled.\n", DeviceState::Disabled, DeviceState::Disabled},
-        {"disable needs restart", true, false, DeviceState::Enabled, "disable", 1, ": Disabled on reboot\n",
-         "Not all of 2 device(s) disabled, at least one requires reboot to complete the operation.\n",
+        {"disable at once", false, false, DeviceState::Enabled, "disable", 0, ": Disabled\r\n",
+         "2 device(s) disabled.\r\n", DeviceState::Disabled, DeviceState::Disabled},
+        {"disable needs restart", true, false, DeviceState::Enabled, "disable", 1, ": Disabled on reboot\r\n",
+         "Not all of 2 device(s) disabled, at least one requires reboot to complete the operation.\r\n",
          DeviceState::DisablePending, DeviceState::Disabled},
         {"disable again while pending", true, false, DeviceState::DisablePending, "DISABLE", 1,
-         ": Disabled on reboot\n",
-         "Not all of 2 device(s) disabled, at least one requires reboot to complete the operation.\n",
+         ": Disabled on reboot\r\n",
+         "Not all of 2 device(s) disabled, at least one requires reboot to complete the operation.\r\n",
          DeviceState::DisablePending, DeviceState::Disabled},
-        {"enable at once", false, false, DeviceState::Disabled, "enable", 0, ": Enabled\n",
-         "2 device(s) are enabled.\n", DeviceState::Enabled, DeviceState::Enabled},
-        {"enable needs restart", false, true, DeviceState::Disabled, "enable", 1, ": Enabled on reboot\n",
-         "Not all of 2 device(s) are enabled, at least one requires reboot to complete the operation.\n",
+        {"enable at once", false, false, DeviceState::Disabled, "enable", 0, ": Enabled\r\n",
+         "2 device(s) are enabled.\r\n", DeviceState::Enabled, DeviceState::Enabled},
+        {"enable needs restart", false, true, DeviceState::Disabled, "enable", 1, ": Enabled on reboot\r\n",
+         "Not all of 2 device(s) are enabled, at least one requires reboot to complete the operation.\r\n",
          DeviceState::EnablePending, DeviceState::Enabled},
         {"enable cancels a pending disable", true, true, DeviceState::DisablePending, "enable", 0,
-         ": Enabled\n", "2 device(s) are enabled.\n", DeviceState::Enabled, DeviceState::Enabled},
+         ": Enabled\r\n", "2 device(s) are enabled.\r\n", DeviceState::Enabled, DeviceState::Enabled},
         {"disable cancels a pending enable", true, true, DeviceState::EnablePending, "disable", 0,
-         ": Disabled\n", "2 device(s) disabled.\n", DeviceState::Disabled, DeviceState::Disabled},
+         ": Disabled\r\n", "2 device(s) disabled.\r\n", DeviceState::Disabled, DeviceState::Disabled},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,12 +126,12 @@ TEST(SimDriverTool, ListingCarriesTheMarkersOnlyWithTheVendorDriver) {
         const char* adapter;
         size_t minimumSize;
     } cases[] = {
-        {"vendor driver", true, 10, 0, 40, true, "    Name: Veskora Q740\n", 0},
-        {"vendor driver, no files", true, 10, 0, 0, true, "    Name: Veskora Q740\n", 0},
-        {"basic display driver", false, 10, 0, 40, false, "    Name: Microsoft Basic Display Adapter\n", 0},
-        {"Windows 8", false, 6, 2, 40, false, "    Name: Microsoft Basic Display Adapter\n", 0},
-        {"Windows 7", false, 6, 1, 40, false, "    Name: Standard VGA Graphics Adapter\n", 0},
-        {"longer than a pipe holds", true, 10, 0, 1000, true, "    Name: Veskora Q740\n", 65536},
+        {"vendor driver", true, 10, 0, 40, true, "    Name: Veskora Q740\r\n", 0},
+        {"vendor driver, no files", true, 10, 0, 0, true, "    Name: Veskora Q740\r\n", 0},
+        {"basic display driver", false, 10, 0, 40, false, "    Name: Microsoft Basic Display Adapter\r\n", 0},
+        {"Windows 8", false, 6, 2, 40, false, "    Name: Microsoft Basic Display Adapter\r\n", 0},
+        {"Windows 7", false, 6, 1, 40, false, "    Name: Standard VGA Graphics Adapter\r\n", 0},
+        {"longer than a pipe holds", true, 10, 0, 1000, true, "    Name: Veskora Q740\r\n", 65536},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,11 +146,11 @@ TEST(SimDriverTool, ListingCarriesTheMarkersOnlyWithTheVendorDriver) {
             sim::RunDriverTool(settings, devices, machine, {kTool, "driverfiles", kDeviceId});
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(HasMarker(run.output), c.markers);
-        EXPECT_EQ(run.output.compare(0, devices[1].InstanceId().size() + 1, devices[1].InstanceId() + "\n"),
+        EXPECT_EQ(run.output.compare(0, devices[1].InstanceId().size() + 2, devices[1].InstanceId() + "\r\n"),
                   0);
         EXPECT_NE(run.output.find(c.adapter), std::string::npos);
         EXPECT_GE(run.output.size(), c.minimumSize);
-        const std::string tail = "\n2 matching device(s) found.\n";
+        const std::string tail = "\r\n2 matching device(s) found.\r\n";
         EXPECT_EQ(run.output.substr(run.output.size() - tail.size()), tail);
         EXPECT_TRUE(run.changes.empty());
     }
@@ -159,14 +159,14 @@ TEST(SimDriverTool, ListingCarriesTheMarkersOnlyWithTheVendorDriver) {
     two.driverFiles = 2;
     const auto devices = Machine();
     const std::string one =
-        "    Name: Veskora Q740\n"
+        "    Name: Veskora Q740\r\n"
         "    Driver installed from C:\\Windows\\INF\\oem17.inf [ati2mtag_Q740]. 2 file(s) used by "
-        "driver:\n"
-        "        C:\\Windows\\system32\\DRIVERS\\atikmdag.sys\n"
-        "        C:\\Windows\\system32\\DRIVERS\\atikmpag.sys\n";
-    EXPECT_EQ(RunVerb(two, devices, "driverfiles").output, devices[1].InstanceId() + "\n" + one +
-                                                               devices[3].InstanceId() + "\n" + one +
-                                                               "2 matching device(s) found.\n");
+        "driver:\r\n"
+        "        C:\\Windows\\system32\\DRIVERS\\atikmdag.sys\r\n"
+        "        C:\\Windows\\system32\\DRIVERS\\atikmpag.sys\r\n";
+    EXPECT_EQ(RunVerb(two, devices, "driverfiles").output, devices[1].InstanceId() + "\r\n" + one +
+                                                               devices[3].InstanceId() + "\r\n" + one +
+                                                               "2 matching device(s) found.\r\n");
 }
 
 TEST(SimDriverTool, ArgumentsTheToolDoesNotTake) {
@@ -178,18 +178,18 @@ TEST(SimDriverTool, ArgumentsTheToolDoesNotTake) {
         uint32_t exitCode;
         const char* output;
     } cases[] = {
-        {"no matching device", {kTool, "disable", "PCI\\VEN_10DE&DEV_1234"}, 0, "No devices disabled.\n"},
-        {"nothing to list", {kTool, "driverfiles", "PCI\\VEN_10DE"}, 0, "No matching devices found.\n"},
+        {"no matching device", {kTool, "disable", "PCI\\VEN_10DE&DEV_1234"}, 0, "No devices disabled.\r\n"},
+        {"nothing to list", {kTool, "driverfiles", "PCI\\VEN_10DE"}, 0, "No matching devices found.\r\n"},
         {"no id",
          {kTool, "enable"},
          3,
-         "deq740.exe: Invalid use of enable.\nFor more information, type: "
-         "deq740.exe help enable\n"},
+         "deq740.exe: Invalid use of enable.\r\nFor more information, type: "
+         "deq740.exe help enable\r\n"},
         {"unknown verb",
          {kTool, "remove", kDeviceId},
          3,
-         "deq740.exe: Invalid use of remove.\nFor more "
-         "information, type: deq740.exe help remove\n"},
+         "deq740.exe: Invalid use of remove.\r\nFor more "
+         "information, type: deq740.exe help remove\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
