@@ -18,6 +18,17 @@ bool Refuses(const DesktopManagerSettings& settings, Unkillable which) {
 const char kStoreText[] = "[Lumoview]\r\nVersion=4.2.1\r\nLayout=Span 2x1\r\nHotkeys=Ctrl+Alt+L\r\n"
                           "[Display 1]\r\nProfile=Studio\r\nRotation=0\r\n";
 
+ProcessEntry LumoProcess(const char* image, const std::string& folder, uint32_t session, uint32_t parentPid,
+                         bool canTerminate) {
+    ProcessEntry process;
+    process.image = image;
+    process.path = folder + image;
+    process.session = session;
+    process.parentPid = parentPid;
+    process.canTerminate = canTerminate;
+    return process;
+}
+
 // NUL bytes, bytes that are no UTF-8 or UTF-16 text, a CR without its LF, a cut UTF-8 sequence.
 const char kBlob[] = "Blob=\0\x01\xFF\xFE\x80\xC3\r\x1A\0\0\xE2\x82";
 
@@ -83,12 +94,8 @@ std::string InitialStore(StoreContent content) {
 
 ProcessEntry LumoCoreProcess(const DesktopManagerSettings& settings, const std::string& folder,
                              uint32_t session, uint32_t parentPid) {
-    ProcessEntry core;
-    core.image = kLumoCoreImage;
-    core.path = folder + kLumoCoreImage;
-    core.session = session;
-    core.parentPid = parentPid;
-    core.canTerminate = !Refuses(settings, Unkillable::Core);
+    ProcessEntry core =
+        LumoProcess(kLumoCoreImage, folder, session, parentPid, !Refuses(settings, Unkillable::Core));
     if (settings.closeEvent) {
         core.holdsEvent = LumoCloseEventName(session);
         core.exitsOnEvent = true;
@@ -101,13 +108,8 @@ ProcessEntry LumoCoreProcess(const DesktopManagerSettings& settings, const std::
 
 ProcessEntry LumoStartupProcess(const DesktopManagerSettings& settings, const std::string& folder,
                                 uint32_t session, uint32_t parentPid) {
-    ProcessEntry startup;
-    startup.image = kLumoStartupImage;
-    startup.path = folder + kLumoStartupImage;
-    startup.session = session;
-    startup.parentPid = parentPid;
-    startup.canTerminate = !Refuses(settings, Unkillable::Startup);
-    return startup;
+    return LumoProcess(kLumoStartupImage, folder, session, parentPid,
+                       !Refuses(settings, Unkillable::Startup));
 }
 
 void StartLumoAtLogon(ProcessTable& table, const DesktopManagerSettings& settings, const std::string& folder,

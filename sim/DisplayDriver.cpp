@@ -53,6 +53,14 @@ bool Matches(const DisplayDevice& device, const std::string& id) {
     return false;
 }
 
+bool MatchesAny(const DisplayDevice& device, const std::vector<std::string>& ids) {
+    for (const std::string& id : ids) {
+        if (Matches(device, id))
+            return true;
+    }
+    return false;
+}
+
 // The vendor package's files: the kernel and user-mode parts first, then numbered resource libraries up to
 // the count the settings ask for.
 const char* const kVendorFiles[] = {
@@ -87,7 +95,8 @@ std::string BasicListing(const ToolMachine& machine) {
     if (machine.windowsMajor < 6 || (machine.windowsMajor == 6 && machine.windowsMinor < 2))
         return "    Name: Standard VGA Graphics Adapter\r\n    Driver installed from " + windir +
                "\\INF\\vga.inf [VGA]. 2 file(s) used by driver:\r\n        " + windir +
-               "\\system32\\DRIVERS\\vgapnp.sys\r\n        " + windir + "\\system32\\DRIVERS\\videoprt.sys\r\n";
+               "\\system32\\DRIVERS\\vgapnp.sys\r\n        " + windir +
+               "\\system32\\DRIVERS\\videoprt.sys\r\n";
     return "    Name: Microsoft Basic Display Adapter\r\n    Driver installed from " + windir +
            "\\INF\\display.inf [MSBDA]. 1 file(s) used by driver:\r\n        " + windir +
            "\\system32\\DRIVERS\\BasicDisplay.sys\r\n";
@@ -118,10 +127,7 @@ ToolRun ChangeState(const DisplayDriverSettings& settings, const std::vector<Dis
     uint32_t matched = 0, pending = 0;
     for (size_t i = 0; i < devices.size(); ++i) {
         const DisplayDevice& device = devices[i];
-        bool any = false;
-        for (const std::string& id : ids)
-            any = any || Matches(device, id);
-        if (!any)
+        if (!MatchesAny(device, ids))
             continue;
         ++matched;
         DeviceState next = device.state;
@@ -154,7 +160,8 @@ ToolRun ChangeState(const DisplayDriverSettings& settings, const std::vector<Dis
                              "complete the operation.\r\n",
                    matched);
     else
-        run.output += Format(disable ? "%u device(s) disabled.\r\n" : "%u device(s) are enabled.\r\n", matched);
+        run.output +=
+            Format(disable ? "%u device(s) disabled.\r\n" : "%u device(s) are enabled.\r\n", matched);
     run.exitCode = pending > 0 ? kDevconRestart : kDevconOk;
     return run;
 }
@@ -165,10 +172,7 @@ ToolRun DriverFiles(const DisplayDriverSettings& settings, const std::vector<Dis
     ToolRun run;
     uint32_t matched = 0;
     for (const DisplayDevice& device : devices) {
-        bool any = false;
-        for (const std::string& id : ids)
-            any = any || Matches(device, id);
-        if (!any)
+        if (!MatchesAny(device, ids))
             continue;
         ++matched;
         run.output += device.InstanceId() + "\r\n";
