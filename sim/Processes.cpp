@@ -179,7 +179,9 @@ void ProcessTable::Clear() {
     nextPid_ = pid;
 }
 
+// Start-up takes no time and does not take the caller's clock: the next caller's first call syncs it.
 void ProcessTable::StartSystem(const std::vector<uint32_t>& userSessions) {
+    const bool synced = synced_;
     auto system = [&](const char* image, uint32_t session, uint32_t parent, bool canTerminate) {
         ProcessEntry p;
         p.image = image;
@@ -215,6 +217,7 @@ void ProcessTable::StartSystem(const std::vector<uint32_t>& userSessions) {
         explorer.parentPid = winlogon;
         Start(explorer, lastCallerMs_);
     }
+    synced_ = synced;
 }
 
 uint32_t ProcessTable::Start(ProcessEntry entry, uint64_t nowMs) {
