@@ -11,26 +11,17 @@
 
 #include "ExternalDeviceLayer/VskVxdScAbi.h"
 #include "sim/HwService.h"
-#include "sim/win/WinText.h"
+#include "sim/win/StandIn.h"
 
 namespace {
 
 bool AttachFromEnvironment() {
-    std::wstring folder(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD length =
-            ::GetEnvironmentVariableW(L"VSK_SIM_MACHINE", &folder[0], static_cast<DWORD>(folder.size()));
-        if (length == 0) {
-            return false;
-        }
-        if (length < folder.size()) {
-            folder.resize(length);
-            sim::AttachService(simwin::ToUtf8(folder));
-            return true;
-        }
-        folder.assign(length, L'\0');
+    const std::string folder = simwin::MachineFolderFromEnvironment();
+    if (folder.empty()) {
+        return false;
     }
-    return false;
+    sim::AttachService(folder);
+    return true;
 }
 
 // Attaches once per process; concurrent first calls wait for the one that attaches.

@@ -83,12 +83,14 @@ public:
         return testsupport::RunProgram(argv, options);
     }
 
-    // Runs one of Wine's own programs ("reg", "cmd") in the prefix.
-    testsupport::RunResult RunTool(const std::vector<std::string>& args) {
+    // Runs one of Wine's own programs ("reg", "cmd"), or another program by its host path, in the prefix.
+    testsupport::RunResult RunTool(const std::vector<std::string>& args, const Env& env = {}) {
         KeepServer();
         std::vector<std::string> argv{kWine};
         argv.insert(argv.end(), args.begin(), args.end());
-        return testsupport::RunProgram(argv, Options("", 60));
+        testsupport::RunOptions options = Options("", 60);
+        options.env.insert(options.env.end(), env.begin(), env.end());
+        return testsupport::RunProgram(argv, options);
     }
 
     const std::string& Path() const { return prefix_; }
