@@ -572,9 +572,13 @@ void SpiFlash::Execute(bool armed) {
         break;
     case Command::ReadId:
     case Command::ReadIdAb:
-    case Command::Jedec:
-        Describe("id %02X %02X %02X (%u bytes)", out_[0], out_[1], out_[2], outCount_);
+    case Command::Jedec: {
+        char id[12] = {};
+        for (uint32_t i = 0; i < outCount_ && i < out_.size(); ++i)
+            std::snprintf(id + 3 * i, sizeof id - 3 * i, " %02X", out_[i]);
+        Describe("id%s", id);
         break;
+    }
     case Command::Read:
         Describe("read 0x%06X +%u", address_ % part_.size, outCount_);
         break;
