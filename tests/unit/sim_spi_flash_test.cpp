@@ -438,6 +438,8 @@ TEST(SimSpiFlash, LockBitWithWriteProtectPinFreezesTheStatus) {
         WriteStatus(flash, f, {0x00});
         EXPECT_EQ(flash.Status(0) & ~0x02, 0x80 | f.bpAll) << f.name;
         EXPECT_EQ(flash.Record().Count(M::StatusLocked), 1u) << f.name;
+        EXPECT_EQ(flash.WriteEnabled(), f.statusEnable == 0x06)
+            << f.name << ": refused, the latch stays as it was";
         // Without the pin the lock bit alone locks nothing.
         sim::SpiFlash free(Blank(f));
         WriteStatus(free, f, {uint8_t(0x80 | f.bpAll)});
