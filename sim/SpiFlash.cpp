@@ -73,6 +73,19 @@ bool CheckFile(const std::vector<uint8_t>& bytes, const FlashPart* part, std::st
     return true;
 }
 
+// Header and contents as one new file.
+bool WriteWhole(const fs::path& path, const std::array<uint8_t, kHeaderSize>& header,
+                const std::vector<uint8_t>& contents) {
+    std::error_code ec;
+    if (path.has_parent_path())
+        fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+    out.write(reinterpret_cast<const char*>(contents.data()), std::streamsize(contents.size()));
+    out.close();
+    return !out.fail();
+}
+
 const FlashPart& PartOf(const SpiFlashSettings& settings) {
     const FlashPart* part = FindFlashPart(settings.part);
     return part ? *part : DefaultFlashPart();
@@ -228,17 +241,9 @@ bool SpiFlash::Save(const std::string& path) {
     fs::path temp = target;
     temp += ".tmp";
     std::error_code ec;
-    if (target.has_parent_path())
-        fs::create_directories(target.parent_path(), ec);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
-        out.write(reinterpret_cast<const char*>(memory_.data()), std::streamsize(memory_.size()));
-        out.close();
-        if (out.fail()) {
-            fs::remove(temp, ec);
-            return false;
-        }
+    if (!WriteWhole(temp, header, memory_)) {
+        fs::remove(temp, ec);
+        return false;
     }
     // The settings' own file is replaced: the handle to the old one must go, and the new one is current.
     const bool own = !settings_.file.empty() && fs::u8path(settings_.file) == target;
@@ -300,14 +305,7 @@ void SpiFlash::Persist() {
     const fs::path path = fs::u8path(settings_.file);
     if (fileWhole_) {
         file_.close();
-        std::error_code ec;
-        if (path.has_parent_path())
-            fs::create_directories(path.parent_path(), ec);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
-        out.write(reinterpret_cast<const char*>(memory_.data()), std::streamsize(memory_.size()));
-        out.close();
-        if (out.fail()) {
+        if (!WriteWhole(path, header, memory_)) {
             ++counters_.fileErrors;
             return;
         }

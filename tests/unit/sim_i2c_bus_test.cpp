@@ -8,41 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "fakes/RecordingI2cSlave.h"
 #include "fakes/TempFolder.h"
 #include "sim/I2cBus.h"
 
 namespace {
-
-// Writes down every hook as text: "w" / "r" for a start, "<12" for a byte in, ">34" for a byte out, "P" for
-// the end of its transfer. Answers reads with 0x10, 0x11, ... and refuses the byte `nackByte`.
-class RecordingSlave : public sim::I2cSlave {
-public:
-    explicit RecordingSlave(uint8_t first = 0x10) : next_(first) {}
-    bool Start(bool read) override {
-        Add(read ? "r" : "w");
-        return true;
-    }
-    bool Send(uint8_t byte) override {
-        Add("<" + Hex(byte));
-        return byte != nackByte;
-    }
-    uint8_t Recv() override {
-        Add(">" + Hex(next_));
-        return next_++;
-    }
-    void Stop() override { Add("P"); }
-    std::string log;
-    int nackByte = -1;
-
-private:
-    static std::string Hex(uint8_t b) {
-        char t[4];
-        std::snprintf(t, sizeof t, "%02X", b);
-        return t;
-    }
-    void Add(const std::string& s) { log += (log.empty() ? "" : " ") + s; }
-    uint8_t next_;
-};
 
 // Runs "S", "P", "Wxx" and "R+" / "R-" (read, answering with acknowledge or not) on the bus and returns
 // what each byte gave: "A" / "N" for writes, the byte for reads.
@@ -97,7 +67,7 @@ TEST(SimI2cBus, WireEventsReachTheAddressedSlaveOnly) {
     };
     for (const Case& c : cases) {
         sim::I2cBus bus;
-        RecordingSlave a0, c0(0x20);
+        RecordingI2cSlave a0, c0(0x20);
         a0.nackByte = 0xEE;
         bus.Attach(0xA0, &a0);
         bus.Attach(0xC1, &c0); // the read bit of an attach address does not matter
@@ -112,7 +82,7 @@ TEST(SimI2cBus, WireEventsReachTheAddressedSlaveOnly) {
 
 TEST(SimI2cBus, CountersAddUpAcrossTransactionsWithBusTime) {
     sim::I2cBus bus;
-    RecordingSlave a0;
+    RecordingI2cSlave a0;
     bus.Attach(0xA0, &a0);
     bus.SetSpeedHz(400000);
     // A one-byte register write with a two-byte sub-address, then a one-byte read of it: 38 + 48 clocks.
@@ -132,7 +102,7 @@ TEST(SimI2cBus, CountersAddUpAcrossTransactionsWithBusTime) {
 
 TEST(SimI2cBus, WholeTransfersAsADisplayDriverMakesThem) {
     sim::I2cBus bus;
-    RecordingSlave a0;
+    RecordingI2cSlave a0;
     bus.Attach(0xA0, &a0);
     const uint8_t out[] = {0x00, 0x04};
     uint8_t in[3] = {};
@@ -197,7 +167,7 @@ TEST(SimI2cBus, TraceHasOneLinePerTransactionWithLongOnesCut) {
         sim::Trace trace;
         trace.Add(sim::TraceFile::Open(path), "");
         sim::I2cBus bus;
-        RecordingSlave a0;
+        RecordingI2cSlave a0;
         bus.Attach(0xA0, &a0);
         bus.SetTrace(&trace);
         bus.SetSpeedHz(794117);

@@ -6,39 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "fakes/RecordingI2cSlave.h"
 #include "sim/I2cEngine.h"
 
 namespace {
 
 using namespace sim::i2c;
-
-// Writes down what it sees ("w", "r", "<12", ">34", "P") and answers reads with 0x10, 0x11, ...
-class LogSlave : public sim::I2cSlave {
-public:
-    bool Start(bool read) override {
-        Add(read ? "r" : "w");
-        return true;
-    }
-    bool Send(uint8_t byte) override {
-        Add("<" + Hex(byte));
-        return true;
-    }
-    uint8_t Recv() override {
-        Add(">" + Hex(next_));
-        return next_++;
-    }
-    void Stop() override { Add("P"); }
-    std::string log;
-
-private:
-    static std::string Hex(uint8_t b) {
-        char t[4];
-        std::snprintf(t, sizeof t, "%02X", b);
-        return t;
-    }
-    void Add(const std::string& s) { log += (log.empty() ? "" : " ") + s; }
-    uint8_t next_ = 0x10;
-};
 
 constexpr uint32_t kPins = kClockPin | kDataPin << 8;
 
@@ -78,7 +51,7 @@ struct Rig {
     }
     sim::I2cBus bus;
     sim::I2cEngine engine;
-    LogSlave slave;
+    RecordingI2cSlave slave;
 };
 
 TEST(SimI2cEngine, BusSpeedIsTheReferenceOverThePrescale) {
