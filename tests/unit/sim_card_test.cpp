@@ -4,41 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "fakes/TempFolder.h"
 #include "sim/PciBus.h"
 
 namespace {
-
-// A fresh folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        static int counter = 0;
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("sim-card-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" + std::to_string(++counter)))
-                    .string();
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The default machine with two cards (03:00.0 at 0xFE800000, 04:00.0 moved above 4 GB), the second one's
 // audio function and a right device with a wrong subsystem at 05:00.0 whose mapping is made to fail.
@@ -179,7 +150,7 @@ TEST(SimCardTrace, CardFileAndSharedFileGetEveryEventAsText) {
         bus.Map(0xFE600000, 0x1000, 0);
         bus.FlushTraces();
     }
-    EXPECT_EQ(ReadText(temp.Path() + "/C/card0.txt"),
+    EXPECT_EQ(ReadFileText(temp.Path() + "/C/card0.txt"),
               "config-write 0x04 0x00000002\n"
               "map 0x00000000FE800000 0x10000 flags 0x0 -> 0x10000000\n"
               "write 0x1798 0x20003827\n"
@@ -187,7 +158,7 @@ TEST(SimCardTrace, CardFileAndSharedFileGetEveryEventAsText) {
               "write 0x179C 0x20000020\n"
               "tck tms=1 tdi=0 tdo=1 Test-Logic-Reset\n"
               "read 0x17A4 0x00000007\n");
-    const std::string all = ReadText(shared);
+    const std::string all = ReadFileText(shared);
     EXPECT_NE(all.find("03:00.0 tck tms=1 tdi=0 tdo=1 Test-Logic-Reset\n"), std::string::npos) << all;
     EXPECT_NE(all.find("03:00.0 config-write 0x04 0x00000002\n"
                        "04:00.0 config-write 0x04 0x00000002\n"

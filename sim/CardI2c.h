@@ -1,0 +1,60 @@
+// A card's whole I2C side in one object, for the card's register dispatch: the GPU's I2C engine on the
+// card's bus, the FPGA's three slaves on that bus, and the flash behind each slave's bridge. The card hands
+// the engine's seven registers (Handles) to Read and Write; the display library's model drives Bus()
+// directly, as the display driver does. Not thread-safe: the card's lock covers it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sim/FpgaI2c.h"
+#include "sim/I2cBus.h"
+#include "sim/I2cEngine.h"
+#include "sim/Machine.h"
+#include "sim/SpiFlash.h"
+#include "sim/Trace.h"
+
+namespace sim {
+
+struct CardI2cSettings {
+    I2cBusSettings bus;
+    I2cEngineSettings engine;
+    FpgaI2cSettings fpga;
+    std::array<SpiFlashSettings, 3> flash; // behind 0xD0, 0xD2, 0xD4
+};
+
+// Puts the three flashes' files into the card's folder of the machine (FlashFilePath).
+void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineDir,
+                          const PciFunction& function);
+
+class CardI2c {
+public:
+    explicit CardI2c(const CardI2cSettings& settings);
+    CardI2c(const CardI2c&) = delete;
+    CardI2c& operator=(const CardI2c&) = delete;
+
+    static bool Handles(uint32_t offset) { return I2cEngine::Handles(offset); }
+    uint32_t Read(uint32_t offset) { return engine_.Read(offset); }
+    void Write(uint32_t offset, uint32_t value) { engine_.Write(offset, value); }
+
+    // I2C transactions, SPI frames ("spi D0 ...") and misuse go to this trace (null: none).
+    void SetTrace(Trace* trace);
+
+    I2cBus& Bus() { return bus_; }
+    I2cEngine& Engine() { return engine_; }
+    FpgaI2c& Fpga() { return fpga_; }
+    SpiFlash& Flash(int index) { return *flashes_[size_t(index)]; }
+
+private:
+    static std::array<std::unique_ptr<SpiFlash>, 3> MakeFlashes(const CardI2cSettings& settings);
+    static std::array<SpiDevice*, 3> Devices(const std::array<std::unique_ptr<SpiFlash>, 3>& flashes);
+
+    I2cBus bus_;
+    std::array<std::unique_ptr<SpiFlash>, 3> flashes_;
+    I2cEngine engine_;
+    FpgaI2c fpga_;
+};
+
+} // namespace sim
