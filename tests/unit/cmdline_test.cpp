@@ -3,23 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "Goldens.h"
 #include "app/CmdLine.h"
 #include "fakes/FakeConsole.h"
 
 namespace {
 
-const char kHelp[] =
-    "VskQ740FwUpdater command line options:\n"
-    "================================\n"
-    "-q, --quiet               Suppresses all prompts\n"
-    "-f, --flash <Filename>    Flashes an FPGA firmware file (*.xsvf)\n"
-    "-b, --nobeep              Suppresses the audible beep during the update process\n"
-    "-x, --xsvf                Force update to be performed by XSVF\n"
-    "-n, --noreboot            Prompt user to perform reboot and re-launch of VskQ740FwUpdater\n"
-    "\n\n"
-    "Sample write (update/flash) command line:\n"
-    "=========================================\n"
-    "VskQ740FwUpdater -f UpdateFilename.xsvf\n\n";
+const std::string kHelp = testsupport::kHelpScreen;
 
 struct Parsed {
     CCmdLine::Outcome outcome;
@@ -121,7 +111,7 @@ TEST(CmdLine, ErrorsAreAllReportedInOrder) {
 TEST(CmdLine, HelpStopsTheParseAfterEarlierErrors) {
     Parsed p = ParseArgs({"bad", "-H", "alsobad"});
     EXPECT_EQ(p.outcome, CCmdLine::Outcome::Help);
-    EXPECT_EQ(p.out, std::string("\n\nError: Invalid parameter: 'bad'.\n") + kHelp);
+    EXPECT_EQ(p.out, "\n\nError: Invalid parameter: 'bad'.\n" + kHelp);
     for (const char* form : {"/?", "-?", "--?", "--HELP", "-help"})
         EXPECT_EQ(ParseArgs({form}).outcome, CCmdLine::Outcome::Help) << form;
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Goldens.h"
 #include "app/UpdateRun.h"
 #include "fakes/FakePlatform.h"
 
@@ -45,22 +46,11 @@ TEST(UpdatePhase, WarningBoxForTheXsvfStream) {
     FakePlatform p;
     CUpdateRun run(p);
     run.PrintWarningBox();
-    EXPECT_EQ(p.fakeConsole.out, "\n\n"
-                                 "   **********************************************************\n"
-                                 "   *                        WARNING:                        *\n"
-                                 "   *                                                        *\n"
-                                 "   *      ALL DISPLAYS WILL GO BLANK DURING THE UPDATE.     *\n"
-                                 "   *                                                        *\n"
-                                 "   *   FOR CHANGES TO TAKE EFFECT, THE SYSTEM MAY RESTART   *\n"
-                                 "   *               AT THE END OF THE UPDATE.                *\n"
-                                 "   *                                                        *\n"
-                                 "   *   BEFORE RESTARTING YOUR SYSTEM, CLOSE ALL PROGRAMS.   *\n"
-                                 "   **********************************************************\n\n\n");
+    EXPECT_EQ(p.fakeConsole.out, testsupport::WarningBox(true));
     EXPECT_EQ(p.fakeConsole.attributes, (std::vector<uint16_t>{12, 7}));
 }
 
 TEST(UpdatePhase, PromptReadsKeysUntilAnAnswer) {
-    const std::string erase = std::string(39, '\b') + std::string(39, ' ') + std::string(42, '\b');
     struct Case {
         std::vector<int> keys;
         bool goOn;
@@ -78,7 +68,7 @@ TEST(UpdatePhase, PromptReadsKeysUntilAnAnswer) {
         p.fakeConsole.keys.assign(c.keys.begin(), c.keys.end());
         CUpdateRun run(p);
         EXPECT_EQ(run.AskToContinue(), c.goOn);
-        EXPECT_EQ(p.fakeConsole.out, "   Press 'y' to continue, or 'n' to abort." + erase);
+        EXPECT_EQ(p.fakeConsole.out, testsupport::kPrompt + testsupport::PromptErasure());
         EXPECT_EQ(p.fakeConsole.keys.size(), c.keysLeft);
         // The transcript keeps what stood on the screen at the end: the prompt is gone.
         EXPECT_EQ(run.Printer().Transcript(), L"");
