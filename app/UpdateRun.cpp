@@ -10,10 +10,25 @@ namespace {
 constexpr uint32_t kTestDelayStepMs = 10;
 constexpr uint32_t kKeepInFrontPeriodMs = 200;
 
+// The calibration spinner, drawn straight on the console: it is no part of the log or the transcript.
+CalibrationProgress ConsoleSpinner(plat::Console& console) {
+    return [&console](uint32_t done, uint32_t total) {
+        static const wchar_t* const kSteps[] = {L"\b|", L"\b/", L"\b-", L"\b\\"};
+        if (done == 0) {
+            console.Write(L" ");
+            return;
+        }
+        console.Write(kSteps[(done - 1) % 4]);
+        if (done == total)
+            console.Write(L"\b");
+    };
+}
+
 } // namespace
 
 CUpdateRun::CUpdateRun(plat::Platform& platform)
     : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
+      power_(*platform.console, *platform.processes),
       rememberedWindow_(std::make_shared<std::atomic<uintptr_t>>(0)) {}
 
 CUpdateRun::~CUpdateRun() {
@@ -60,22 +75,6 @@ void CUpdateRun::WaitTestDelay() {
 void CUpdateRun::WriteLogHeader() {
     const std::wstring now = FormatLogTime(platform_.clock->Now());
     printer_.LogOnly(L"\n===================\n%ls\n===================\n", now.c_str());
-}
-
-void CUpdateRun::ApplyUpdatePowerSettings() {
-    // The power handler: put the machine's settings back, free what the run holds and end with code 1.
-    platform_.console->AddControlHandler([this](uint32_t) {
-        RestorePowerSettings();
-        CleanUp();
-        platform_.processes->Exit(1);
-        return true;
-    });
-    platform_.processes->SetHighPriority();
-    result_ = 1;
-}
-
-void CUpdateRun::RestorePowerSettings() {
-    // The run changes no power scheme value yet, so there is nothing to put back.
 }
 
 void CUpdateRun::GuardConsoleWindow() {
@@ -133,7 +132,7 @@ void CUpdateRun::PrepareCards(bool list) {
             job.streamSize = static_cast<uint32_t>(updateBuffer_.size());
             // A card whose window could not be mapped is never driven; its update fails at once.
             if (job.regBase != 0)
-                InitJtagPort(job, *service_, *platform_.clock, *platform_.console);
+                InitJtagPort(job, *service_, *platform_.clock, ConsoleSpinner(*platform_.console));
         }
         cards_.emplace_back(CreateCard(&info, options_, i, *service_));
         cards_.back()->job = &job;
@@ -235,7 +234,7 @@ void CUpdateRun::CleanUp() {
 
 int CUpdateRun::FinishRun() {
     if (!restartInitiated_)
-        RestorePowerSettings();
+        power_.RestorePowerSettings();
     CleanUp();
     if (!options_.quiet && !restartInitiated_) {
         printer_.Print(L"\n\nPress any key to exit...\n");
@@ -264,7 +263,9 @@ int CUpdateRun::Run(int argc, char** argv) {
     if (version.major == 6 && (version.minor == 0 || version.minor == 1))
         options_.forceXsvf = 1;
     WriteLogHeader();
-    ApplyUpdatePowerSettings();
+    // The power handler puts the machine's settings back, frees what the run holds and ends with code 1.
+    power_.ApplyUpdatePowerSettings([this] { CleanUp(); });
+    result_ = 1;
     if (options_.testCount < 1)
         GuardConsoleWindow();
     PrintBanner();

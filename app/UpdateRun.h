@@ -14,6 +14,7 @@
 #include "app/CmdLine.h"
 #include "app/Printer.h"
 #include "platform/Platform.h"
+#include "system/PowerSettings.h"
 #include "update/DeviceUpdate.h"
 #include "update/QSeries.h"
 
@@ -90,8 +91,6 @@ public:
     void SetOptions(const CCmdLine& options) { options_ = options; }
 
 private:
-    void ApplyUpdatePowerSettings();
-    void RestorePowerSettings();
     void GuardConsoleWindow();
     void BuildTemporaryPaths();
     bool InitHardwareAccess();
@@ -99,6 +98,7 @@ private:
 
     plat::Platform& platform_;
     CPrinter printer_;
+    CPowerSettings power_;
     CCmdLine options_;
     std::wstring programDir_;
     std::wstring tempFolder_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ExternalDeviceLayer/PciScan.h"
+#include "fakes/FakePlatform.h"
 #include "sim/FpgaImage.h"
 #include "sim/FpgaStream.h"
 #include "sim/HwService.h"
@@ -100,9 +101,9 @@ struct Bench {
             job.settleCount = 0;
             job.stream = stream.data();
             job.streamSize = static_cast<uint32_t>(stream.size());
-            devices.emplace_back(CreateCard(&info, CCmdLine(), i, hw));
+            devices.emplace_back(CreateCard(&info, tagCmdLineOptions(), i, hw));
             CloseJtagPort(job, hw, clock, false); // start each play from released lines
-            InitJtagPort(job, hw, clock, console);
+            InitJtagPort(job, hw, clock, {});
         }
         for (int i = 0; i < cards; ++i)
             workers.emplace_back([&, i] { devices[i]->Update(&jobs[i]); });
@@ -114,29 +115,7 @@ struct Bench {
         return ok;
     }
 
-    class NoClock : public plat::Clock {
-    public:
-        uint64_t ProcessMilliseconds() override { return 0; }
-        void SleepMs(uint32_t) override {}
-        plat::LocalTime Now() override { return {}; }
-        uint64_t PerformanceCounter() override { return ++ticks; }
-        uint64_t PerformanceFrequency() override { return 1000000; }
-        uint32_t ProcessorMhz() override { return 0; }
-        uint64_t ticks = 0;
-    } clock;
-    class NoConsole : public plat::Console {
-    public:
-        void Write(const std::wstring&) override {}
-        void WriteNarrow(const std::string&) override {}
-        void SetTextAttribute(uint16_t) override {}
-        void SetCursorVisible(bool) override {}
-        int ReadKey() override { return -1; }
-        bool KeyAvailable() override { return false; }
-        uintptr_t Window() override { return 0; }
-        void BringToFront(uintptr_t) override {}
-        void RemoveCloseFromMenu(uintptr_t) override {}
-        void AddControlHandler(std::function<bool(uint32_t)>) override {}
-    } console;
+    FakeClock clock; // the fixed settle count needs no calibration, and the port closes without a pulse
 };
 
 Bench& Shared() {

@@ -221,7 +221,8 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
     }
 }
 
-void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console) {
+void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                  const CalibrationProgress& progress) {
     bus.WriteConfig(job.hPci, kPciCommand, bus.ReadConfig(job.hPci, kPciCommand) | kPciMemorySpaceEnable);
     bus.WriteConfig(job.hPci, kPciCardControl,
                     bus.ReadConfig(job.hPci, kPciCardControl) & ~kCardControlClear);
@@ -236,20 +237,20 @@ void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, pl
     SetPort(job, bus, JtagLine::Tms, 1);
     SetPort(job, bus, JtagLine::Tck, 0);
     if (job.portMode.load(std::memory_order_relaxed) == kPortCalibrated)
-        CalibrateSettleCount(job, bus, clock, console);
+        CalibrateSettleCount(job, bus, clock, progress);
     SetPort(job, bus, JtagLine::Tdi, 0);
 }
 
 void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
-                          plat::Console& console) {
+                          const CalibrationProgress& progress) {
     for (uint32_t i = 0; i < kWarmUpChanges; ++i) {
         if (!WaitForCounterChange(clock))
             break; // a stuck counter: the passes below see no difference either
     }
     const uint32_t numerator = clock.ProcessorMhz() * 10;
 
-    static const wchar_t* const kSpinner[] = {L"\b|", L"\b/", L"\b-", L"\b\\"};
-    console.Write(L" ");
+    if (progress)
+        progress(0, kCalibrationPasses);
     uint32_t largest = 0;
     for (uint32_t pass = 0; pass < kCalibrationPasses; ++pass) {
         const uint64_t start = clock.PerformanceCounter();
@@ -259,9 +260,9 @@ void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& c
         // Writes too fast for the counter to see call for the longest settle.
         const uint32_t quotient = ticks != 0 ? numerator / ticks : kMaxSettleCount;
         largest = std::max(largest, quotient);
-        console.Write(kSpinner[pass % 4]);
+        if (progress)
+            progress(pass + 1, kCalibrationPasses);
     }
-    console.Write(L"\b");
 
     if (numerator != 0)
         job.settleCount.store(std::min(largest, kMaxSettleCount), std::memory_order_relaxed);

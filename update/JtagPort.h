@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "platform/Platform.h"
@@ -69,14 +70,20 @@ int32_t GotoTapState(tagDeviceUpdate& job, RegisterBus& bus, uint8_t& tapState, 
 void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const uint8_t* tdi, uint32_t length,
                uint8_t* captured, bool exit);
 
+// How calibration goes, for whoever waits for it to show (the port layer shows nothing): called with 0
+// before the first pass, then after each pass with the number of passes done, up to `total`. May be empty.
+using CalibrationProgress = std::function<void(uint32_t done, uint32_t total)>;
+
 // Claims the JTAG lines of the card: memory space on, the claim line pulsed into the output image, TCK low,
-// TMS high, TDI low. In port mode 0 it calibrates the settle count first, with its spinner on the console.
-void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console);
+// TMS high, TDI low. In port mode 0 it calibrates the settle count first, telling `progress` how it goes.
+void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                  const CalibrationProgress& progress);
 
 // Measures the raw write rate of the output register against the processor clock and stores the settle
 // count it calls for, at most 64. Leaves TDI high in the image. A pass too fast for the counter to see counts
 // as the fastest rate (64); with the processor clock unknown the settle count is left as it is.
-void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console);
+void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                          const CalibrationProgress& progress);
 
 // After the update: a pulse on line 6 when the update succeeded, and in port mode 0 all lines released.
 // In read-back mode each of the pulse's first three writes is followed by a wait for the next microsecond.
