@@ -28,7 +28,7 @@ CalibrationProgress ConsoleSpinner(plat::Console& console) {
 
 CUpdateRun::CUpdateRun(plat::Platform& platform)
     : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
-      power_(*platform.console, *platform.processes),
+      power_(*platform.console, *platform.power, *platform.processes),
       rememberedWindow_(std::make_shared<std::atomic<uintptr_t>>(0)) {}
 
 CUpdateRun::~CUpdateRun() {

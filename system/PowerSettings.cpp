@@ -2,8 +2,8 @@
 
 #include <utility>
 
-CPowerSettings::CPowerSettings(plat::Console& console, plat::Processes& processes)
-    : console_(console), processes_(processes) {}
+CPowerSettings::CPowerSettings(plat::Console& console, plat::Power& power, plat::Processes& processes)
+    : console_(console), power_(power), processes_(processes) {}
 
 void CPowerSettings::ApplyUpdatePowerSettings(std::function<void()> cleanUp) {
     console_.AddControlHandler([this, cleanUp = std::move(cleanUp)](uint32_t) {
@@ -12,7 +12,7 @@ void CPowerSettings::ApplyUpdatePowerSettings(std::function<void()> cleanUp) {
         processes_.Exit(1);
         return true;
     });
-    processes_.SetHighPriority();
+    power_.SetHighPriority();
 }
 
 void CPowerSettings::RestorePowerSettings() {}

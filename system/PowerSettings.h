@@ -8,7 +8,7 @@
 
 class CPowerSettings {
 public:
-    CPowerSettings(plat::Console& console, plat::Processes& processes);
+    CPowerSettings(plat::Console& console, plat::Power& power, plat::Processes& processes);
 
     // Registers the console control handler (put the power state back, run `cleanUp`, end the process with
     // exit code 1), then raises the process priority.
@@ -19,5 +19,6 @@ public:
 
 private:
     plat::Console& console_;
+    plat::Power& power_;
     plat::Processes& processes_;
 };

@@ -5,7 +5,7 @@
 
 #include "Goldens.h"
 #include "app/CmdLine.h"
-#include "fakes/FakeConsole.h"
+#include "fakes/FakePlatform.h"
 
 namespace {
 
@@ -145,20 +145,13 @@ TEST(CmdLine, NumbersParseLikeDecimalText) {
 }
 
 TEST(CmdLine, ParseWaitsForAKeyAndExitsWithZeroOnErrorsAndHelp) {
-    struct ExitCalled {
-        int code;
-    };
-    struct ThrowingProcesses : plat::Processes {
-        [[noreturn]] void Exit(int code) override { throw ExitCalled{code}; }
-        void SetHighPriority() override {}
-    };
     struct Case {
         std::vector<std::string> args;
         std::string tail;
     };
     const Case cases[] = {
-        {{"x"}, "\nFor more information, see the help file [-h].\n\nPress any key to exit...\n\n\n"},
-        {{"-h"}, "\n\nPress any key to exit...\n\n\n"},
+        {{"x"}, testsupport::kErrorsEnd},
+        {{"-h"}, testsupport::kHelpEnd},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -167,13 +160,13 @@ TEST(CmdLine, ParseWaitsForAKeyAndExitsWithZeroOnErrorsAndHelp) {
         for (auto& a : args)
             argv.push_back(a.data());
         FakeConsole console;
-        ThrowingProcesses processes;
+        FakeProcesses processes;
         CCmdLine options;
         options.quiet = 1; // the waits happen even in quiet mode
         try {
             options.Parse(static_cast<int>(argv.size()), argv.data(), console, processes);
             ADD_FAILURE() << "Parse returned";
-        } catch (const ExitCalled& e) {
+        } catch (const FakeProcesses::ExitCalled& e) {
             EXPECT_EQ(e.code, 0);
         }
         EXPECT_EQ(console.keyWaits, 1);

@@ -58,7 +58,7 @@ TEST_F(RunFixture, WithoutTheServiceTheRunEndsAfterTheBanner) {
                      "Veskora Q740 Firmware Update Utility - Version 2.0.3.1\r\n\r\n\r\n"
                      "ERROR: InitVSKLibrary failed.\r\n\r\nPress any key to exit...\r\n");
     EXPECT_EQ(p.fakeConsole.keyWaits, 1);
-    EXPECT_TRUE(p.fakeProcesses.highPriority);
+    EXPECT_TRUE(p.fakePower.highPriority);
     EXPECT_EQ(p.fakeConsole.handlers.size(), 2u); // power handler, then the one that swallows events
     EXPECT_TRUE(p.fakeConsole.handlers.back()(plat::kCtrlCEvent));
     EXPECT_EQ(p.fakeConsole.closeRemoved, 1);
