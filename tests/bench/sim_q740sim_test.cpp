@@ -114,6 +114,46 @@ TEST(Q740sim, CreateFromADescriptionWithOverrides) {
     EXPECT_EQ(m.pci[0].extra, (sim::KeyValues{{"fpga", "1.6.13"}}));
 }
 
+// Every key of the [machine] section that has a create option: the option sets exactly that key.
+TEST(Q740sim, CreateOptionsSetTheirKeys) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string key, value;
+    } cases[] = {
+        {{"--windows", "6.0"}, "windows", "6.0"},
+        {{"--os32"}, "os64", "0"},
+        {{"--mhz", " 1800"}, "mhz", "1800"},
+        {{"--program", "D:\\u.exe"}, "program", "D:\\u.exe"},
+        {{"--command-name", "VskQ740FwUpdater"}, "command-name", "VskQ740FwUpdater"},
+        {{"--virtual-clock"}, "clock", "virtual"},
+        {{"--no-driver"}, "display-driver", "0"},
+        {{"--no-desktop-manager"}, "desktop-manager", "0"},
+        {{"--service-installed"}, "hw-service", "1"},
+        {{"--service-missing", "memRead", "--service-missing", "memWrite"},
+         "hw-service-missing",
+         "memRead;memWrite"},
+        {{"--locked-file", "C:\\a", "--locked-file", "C:\\b"}, "locked-files", "C:\\a;C:\\b"},
+        {{"--restart-moves-fail"}, "restart-moves", "fail"},
+    };
+    const std::string defaults = sim::FormatDescription(sim::DefaultMachine());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        testsupport::TempDir temp;
+        const std::string dir = temp.Path() + "/m";
+        std::vector<std::string> args{"create", "--dir", dir};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Q740sim(args).exitCode, 0);
+        std::string text;
+        ASSERT_TRUE(sim::ReadFile(sim::DescriptionPath(dir), text));
+        // The default description with that one line changed.
+        std::string expected = defaults;
+        const size_t line = expected.find("\n" + c.key + " = ") + 1;
+        const size_t end = expected.find('\n', line);
+        expected.replace(line, end - line, c.key + " = " + c.value);
+        EXPECT_EQ(text, expected);
+    }
+}
+
 TEST(Q740sim, BadUseSaysWhyAndFails) {
     testsupport::TempDir temp;
     const std::string dir = temp.Path() + "/m";
