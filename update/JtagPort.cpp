@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ExternalDeviceLayer/PciConfig.h"
 #include "update/TapState.h"
 
 namespace {
@@ -12,11 +13,6 @@ constexpr uint32_t kReadBackAttempts = 1000;
 // Counter reads while waiting for the performance counter or the microsecond count to move on. A working
 // counter moves within a few reads; the bound only keeps a stuck one from hanging the program.
 constexpr uint32_t kCounterPolls = 1u << 20;
-
-constexpr uint32_t kPciCommand = 0x04;
-constexpr uint32_t kPciMemorySpaceEnable = 0x2;
-constexpr uint32_t kPciCardControl = 0xE0;
-constexpr uint32_t kCardControlClear = 0x3;
 
 constexpr uint32_t kWarmUpChanges = 8192;
 constexpr uint32_t kCalibrationPasses = 256;
@@ -223,9 +219,7 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
 
 void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
                   const CalibrationProgress& progress) {
-    bus.WriteConfig(job.hPci, kPciCommand, bus.ReadConfig(job.hPci, kPciCommand) | kPciMemorySpaceEnable);
-    bus.WriteConfig(job.hPci, kPciCardControl,
-                    bus.ReadConfig(job.hPci, kPciCardControl) & ~kCardControlClear);
+    pcicfg::EnableRegisterAccess(bus, job.hPci);
 
     // The claim line goes high under GPIO control, then leaves it; its bit stays set in the image.
     WritePortRegister(job, bus, kGpioMask, kLineClaim);

@@ -10,21 +10,25 @@
 #include <functional>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
+#include "ExternalDeviceLayer/RegisterLayout.h"
 #include "platform/Platform.h"
 #include "update/DeviceUpdate.h"
 
-// GPIO register group, byte offsets in the card's register window.
-constexpr uint32_t kGpioMask = 0x1798;         // 1: the line is under GPIO control
-constexpr uint32_t kGpioOutput = 0x179C;       // level driven on each output line
-constexpr uint32_t kGpioOutputEnable = 0x17A0; // 1: the line is an output
-constexpr uint32_t kGpioInput = 0x17A4;        // level sampled on each line
+// GPIO register group, byte offsets in the card's register window (layouts in RegisterLayout.h).
+constexpr uint32_t kGpioMask = regs::TRegGPIO_MASK::kOffset;
+constexpr uint32_t kGpioOutput = regs::TRegGPIO_OUTPUT::kOffset;
+constexpr uint32_t kGpioOutputEnable = regs::TRegGPIO_OUTPUT_ENABLE::kOffset;
+constexpr uint32_t kGpioInput = regs::TRegGPIO_INPUT::kOffset;
 
-constexpr uint32_t kLineTck = 0x20000000;
-constexpr uint32_t kLineTms = 0x20;
-constexpr uint32_t kLinesTdi = 0x3800;
-constexpr uint32_t kLinesInput = 0x7; // bit 0 is TDO
-constexpr uint32_t kLineClaim = 0x40000000;
-constexpr uint32_t kLineDone = 0x40;
+constexpr uint32_t kLineTck = regs::TGpioLines::Tck::kMask;
+constexpr uint32_t kLineTms = regs::TGpioLines::Tms::kMask;
+constexpr uint32_t kLinesTdi = regs::TGpioLines::Tdi::kMask;
+constexpr uint32_t kLinesInput = regs::TGpioLines::Inputs::kMask; // bit 0 is TDO
+constexpr uint32_t kLineClaim = regs::TGpioLines::Claim::kMask;
+constexpr uint32_t kLineDone = regs::TGpioLines::Done::kMask;
+static_assert(kLineTck == 0x20000000 && kLineTms == 0x20 && kLinesTdi == 0x3800 && kLinesInput == 0x7 &&
+                  kLineClaim == 0x40000000 && kLineDone == 0x40,
+              "the JTAG lines of the GPIO group");
 
 // Port modes of a job.
 constexpr int32_t kPortCalibrated = 0;  // calibrate at setup, settle after every write, release at close
