@@ -80,7 +80,8 @@ struct Bench {
                 if (!sim::MakeUpdateStream(file.data(), file.size(), sim::UpdateStreamOptions{}, stream,
                                            error))
                     return;
-                image = static_cast<size_t>(static_cast<double>(image) * target / stream.size());
+                image = static_cast<size_t>(static_cast<double>(image) * static_cast<double>(target) /
+                                            static_cast<double>(stream.size()));
             }
             streams.push_back(stream);
         }
@@ -89,12 +90,12 @@ struct Bench {
 
     // Plays the stream on the first `cards` cards at once; false when a card failed.
     bool Update(const std::vector<uint8_t>& stream, int cards) {
-        std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[cards]);
+        std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[static_cast<size_t>(cards)]);
         std::vector<std::unique_ptr<CQSeries>> devices;
         std::vector<std::thread> workers;
         for (int i = 0; i < cards; ++i) {
             const tagPciInfo& info = (*scan->records)[i];
-            tagDeviceUpdate& job = jobs[i];
+            tagDeviceUpdate& job = jobs[static_cast<size_t>(i)];
             job.hPci = info.hPci;
             job.regBase = info.regBase;
             job.portMode = kPortFixedSettle;
@@ -105,10 +106,10 @@ struct Bench {
             CloseJtagPort(job, hw, clock, false); // start each play from released lines
             InitJtagPort(job, hw, clock, {});
         }
-        for (int i = 0; i < cards; ++i)
+        for (size_t i = 0; i < devices.size(); ++i)
             workers.emplace_back([&, i] { devices[i]->Update(&jobs[i]); });
         bool ok = true;
-        for (int i = 0; i < cards; ++i) {
+        for (size_t i = 0; i < workers.size(); ++i) {
             workers[i].join();
             ok = ok && jobs[i].Result() == 0;
         }

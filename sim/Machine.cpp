@@ -92,7 +92,7 @@ const std::vector<Field<PciFunction>>& PciFields() {
             NumberField<P>("revision", &P::revision, 2),
             NumberField<P>("class", &P::classCode, 6),
         };
-        for (int i = 0; i < 6; ++i) {
+        for (size_t i = 0; i < 6; ++i) {
             static const char* const kNames[] = {"bar0", "bar1", "bar2", "bar3", "bar4", "bar5"};
             f.push_back({kNames[i], [i](P& p, const std::string& v) { return ParseU32(v, p.bars[i]); },
                          [i](const P& p) { return Hex(p.bars[i], 8); }});
@@ -147,7 +147,7 @@ void PciFunction::SetRegisterWindow(uint64_t address, bool bar0Is64) {
 std::array<uint8_t, 256> PciFunction::ConfigSpace() const {
     std::array<uint8_t, 256> space{};
     auto put = [&space](size_t offset, uint32_t value) {
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < 4; ++i)
             space[offset + i] = static_cast<uint8_t>(value >> (8 * i));
     };
     put(0x00, (deviceId & 0xFFFF) << 16 | (vendorId & 0xFFFF));

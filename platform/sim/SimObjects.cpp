@@ -24,7 +24,8 @@ namespace {
 // Object names become file names: letters, digits, '-', '_' and '.' stay, anything else is %XX.
 std::string FileNameOf(const std::wstring& name) {
     std::string out;
-    for (unsigned char c : sim::ToUtf8(name)) {
+    for (const char ch : sim::ToUtf8(name)) {
+        const auto c = static_cast<unsigned char>(ch);
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
             c == '_' || c == '.') {
             out += static_cast<char>(c);

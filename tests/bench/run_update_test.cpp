@@ -30,7 +30,7 @@ std::string Version(BenchMachine& machine, int card) {
     const std::vector<sim::PciFunction*> cards = machine.Cards(m);
     uint8_t major = 0, minor = 0, build = 0;
     if (card >= static_cast<int>(cards.size()) ||
-        !sim::ReadFpgaVersion(machine.Dir(), *cards[card], card, major, minor, build))
+        !sim::ReadFpgaVersion(machine.Dir(), *cards[static_cast<size_t>(card)], card, major, minor, build))
         return "unreadable";
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
 }

@@ -128,7 +128,8 @@ std::string TranscriptMismatch(const std::string& golden, const std::string& act
 
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         switch (c) {
         case '\n':
             out += "\\n";

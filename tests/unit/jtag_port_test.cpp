@@ -248,7 +248,9 @@ TEST(InitJtagPort, CalibratedModeMeasuresBetweenTheClaimAndTdiLow) {
     InitJtagPort(p.job, p.bus, p.clock, p.progress);
     const std::vector<RegAccess> claim = ClaimTranscript();
     ASSERT_EQ(p.bus.log.size(), claim.size() + 256 * 4096);
-    EXPECT_EQ(std::vector<RegAccess>(p.bus.log.begin(), p.bus.log.begin() + claim.size()), claim);
+    EXPECT_EQ(std::vector<RegAccess>(p.bus.log.begin(),
+                                     p.bus.log.begin() + static_cast<std::ptrdiff_t>(claim.size())),
+              claim);
     for (size_t i = claim.size(); i < p.bus.log.size(); ++i) {
         const uint32_t value = (i - claim.size()) % 2 == 0 ? 0x3800 : 0;
         ASSERT_EQ(p.bus.log[i], (RegAccess{W, kOut, value})) << i;

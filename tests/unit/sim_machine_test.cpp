@@ -81,8 +81,8 @@ TEST(SimDescription, RegisterWindowFollowsTheBarLayout) {
     }
     const auto space = sim::Q740Card(3, 0xFE800000).ConfigSpace();
     auto dword = [&space](size_t at) {
-        return static_cast<uint32_t>(space[at] | space[at + 1] << 8 | space[at + 2] << 16 |
-                                     static_cast<uint32_t>(space[at + 3]) << 24);
+        return static_cast<uint32_t>(space[at]) | static_cast<uint32_t>(space[at + 1]) << 8 |
+               static_cast<uint32_t>(space[at + 2]) << 16 | static_cast<uint32_t>(space[at + 3]) << 24;
     };
     EXPECT_EQ(dword(0x00), 0x68281002u);
     EXPECT_EQ(dword(0x2C), 0x4D17E6A2u);
