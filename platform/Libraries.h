@@ -4,7 +4,8 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
+
+#include "platform/Owned.h"
 
 namespace plat {
 
@@ -14,37 +15,24 @@ class Libraries;
 class Library {
 public:
     Library() = default;
-    ~Library() { Reset(); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    Library(Library&& other) noexcept
-        : from_(std::exchange(other.from_, nullptr)), module_(std::exchange(other.module_, 0)) {}
-    Library& operator=(Library&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            from_ = std::exchange(other.from_, nullptr);
-            module_ = std::exchange(other.module_, 0);
-        }
-        return *this;
-    }
 
-    explicit operator bool() const { return module_ != 0; }
+    explicit operator bool() const { return static_cast<bool>(module_); }
     // The export of that exact name; null when it is missing or no library is held.
     inline void* Resolve(const char* symbol) const;
     // Frees the library (if one is held) and holds none.
-    inline void Reset();
+    void Reset() { module_.Reset(); }
     // Leaves the library loaded until the process ends: the owner forgets it without freeing it.
-    void KeepUntilExit() {
-        from_ = nullptr;
-        module_ = 0;
-    }
+    void KeepUntilExit() { module_.Forget(); }
 
 private:
     friend class Libraries;
-    Library(Libraries* from, uintptr_t module) : from_(module != 0 ? from : nullptr), module_(module) {}
+    struct Traits {
+        using From = Libraries;
+        static inline void Close(Libraries& from, uintptr_t module);
+    };
+    Library(Libraries* from, uintptr_t module) : module_(from, module) {}
 
-    Libraries* from_ = nullptr;
-    uintptr_t module_ = 0;
+    Owned<Traits> module_;
 };
 
 class Libraries {
@@ -62,14 +50,11 @@ protected:
 };
 
 void* Library::Resolve(const char* symbol) const {
-    return from_ != nullptr && symbol != nullptr ? from_->ResolveExport(module_, symbol) : nullptr;
+    return module_ && symbol != nullptr ? module_.Source()->ResolveExport(module_.Get(), symbol) : nullptr;
 }
 
-void Library::Reset() {
-    if (from_ != nullptr)
-        from_->FreeHandle(module_);
-    from_ = nullptr;
-    module_ = 0;
+void Library::Traits::Close(Libraries& from, uintptr_t module) {
+    from.FreeHandle(module);
 }
 
 } // namespace plat

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/Owned.h"
+
 namespace plat {
 
 class NamedObjects;
@@ -20,55 +22,44 @@ public:
     // an owner that ended without releasing it), the lock releases the mutex when it goes.
     class Lock {
     public:
-        ~Lock() { Release(); }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-        Lock(Lock&& other) noexcept
-            : from_(std::exchange(other.from_, nullptr)), mutex_(other.mutex_), result_(other.result_) {}
+        Lock(Lock&&) noexcept = default;
         Lock& operator=(Lock&&) = delete;
 
         WaitResult Result() const { return result_; }
         bool Acquired() const { return result_ == WaitResult::Acquired; }
-        inline void Release();
+        void Release() { owned_.Reset(); }
 
     private:
         friend class NamedMutex;
+        struct Traits {
+            using From = NamedObjects;
+            static inline void Close(NamedObjects& from, uintptr_t mutex);
+        };
         Lock(NamedObjects* from, uintptr_t mutex, WaitResult result)
-            : from_(result == WaitResult::Acquired || result == WaitResult::Abandoned ? from : nullptr),
-              mutex_(mutex), result_(result) {}
+            : owned_(result == WaitResult::Acquired || result == WaitResult::Abandoned ? from : nullptr,
+                     mutex),
+              result_(result) {}
 
-        NamedObjects* from_; // set while the mutex is owned
-        uintptr_t mutex_;
+        Owned<Traits> owned_; // held while the mutex is owned
         WaitResult result_;
     };
 
     NamedMutex() = default;
-    ~NamedMutex() { Close(); }
-    NamedMutex(const NamedMutex&) = delete;
-    NamedMutex& operator=(const NamedMutex&) = delete;
-    NamedMutex(NamedMutex&& other) noexcept
-        : from_(std::exchange(other.from_, nullptr)), handle_(std::exchange(other.handle_, 0)) {}
-    NamedMutex& operator=(NamedMutex&& other) noexcept {
-        if (this != &other) {
-            Close();
-            from_ = std::exchange(other.from_, nullptr);
-            handle_ = std::exchange(other.handle_, 0);
-        }
-        return *this;
-    }
 
-    explicit operator bool() const { return handle_ != 0; }
+    explicit operator bool() const { return static_cast<bool>(handle_); }
     // Waits up to `milliseconds` (0xFFFFFFFF: for ever) to own the mutex. The lock must not outlive the
     // mutex owner.
     inline Lock Wait(uint32_t milliseconds);
 
 private:
     friend class NamedObjects;
-    NamedMutex(NamedObjects* from, uintptr_t handle) : from_(handle != 0 ? from : nullptr), handle_(handle) {}
-    inline void Close();
+    struct Traits {
+        using From = NamedObjects;
+        static inline void Close(NamedObjects& from, uintptr_t handle);
+    };
+    NamedMutex(NamedObjects* from, uintptr_t handle) : handle_(from, handle) {}
 
-    NamedObjects* from_ = nullptr;
-    uintptr_t handle_ = 0;
+    Owned<Traits> handle_;
 };
 
 // A named shared memory block, or none (false): open, perhaps just created, and its view once mapped.
@@ -77,23 +68,20 @@ class SharedMapping {
 public:
     SharedMapping() = default;
     ~SharedMapping() { Reset(); }
-    SharedMapping(const SharedMapping&) = delete;
-    SharedMapping& operator=(const SharedMapping&) = delete;
     SharedMapping(SharedMapping&& other) noexcept
-        : from_(std::exchange(other.from_, nullptr)), handle_(std::exchange(other.handle_, 0)),
-          view_(std::exchange(other.view_, nullptr)), created_(std::exchange(other.created_, false)) {}
+        : handle_(std::move(other.handle_)), view_(std::exchange(other.view_, nullptr)),
+          created_(std::exchange(other.created_, false)) {}
     SharedMapping& operator=(SharedMapping&& other) noexcept {
         if (this != &other) {
             Reset();
-            from_ = std::exchange(other.from_, nullptr);
-            handle_ = std::exchange(other.handle_, 0);
+            handle_ = std::move(other.handle_);
             view_ = std::exchange(other.view_, nullptr);
             created_ = std::exchange(other.created_, false);
         }
         return *this;
     }
 
-    explicit operator bool() const { return handle_ != 0; }
+    explicit operator bool() const { return static_cast<bool>(handle_); }
     // True when this open created the block (zeroed); false when it existed already.
     bool Created() const { return created_; }
     // The block's memory, mapped on the first call; null when it cannot be mapped.
@@ -102,19 +90,21 @@ public:
     inline void Reset();
     // Leaves the block open and mapped until the process ends.
     void KeepUntilExit() {
-        from_ = nullptr;
-        handle_ = 0;
+        handle_.Forget();
         view_ = nullptr;
         created_ = false;
     }
 
 private:
     friend class NamedObjects;
+    struct Traits {
+        using From = NamedObjects;
+        static inline void Close(NamedObjects& from, uintptr_t handle);
+    };
     SharedMapping(NamedObjects* from, uintptr_t handle, bool created)
-        : from_(handle != 0 ? from : nullptr), handle_(handle), created_(handle != 0 && created) {}
+        : handle_(from, handle), created_(handle != 0 && created) {}
 
-    NamedObjects* from_ = nullptr;
-    uintptr_t handle_ = 0;
+    Owned<Traits> handle_;
     void* view_ = nullptr;
     bool created_ = false;
 };
@@ -148,41 +138,38 @@ protected:
     virtual void CloseObject(uintptr_t handle) = 0;
 };
 
-void NamedMutex::Lock::Release() {
-    if (from_ != nullptr)
-        from_->ReleaseMutexHandle(mutex_);
-    from_ = nullptr;
+void NamedMutex::Lock::Traits::Close(NamedObjects& from, uintptr_t mutex) {
+    from.ReleaseMutexHandle(mutex);
 }
 
 NamedMutex::Lock NamedMutex::Wait(uint32_t milliseconds) {
+    NamedObjects* from = handle_.Source();
     const WaitResult result =
-        from_ != nullptr ? from_->WaitForMutex(handle_, milliseconds) : WaitResult::Failed;
-    return Lock(from_, handle_, result);
+        from != nullptr ? from->WaitForMutex(handle_.Get(), milliseconds) : WaitResult::Failed;
+    return Lock(from, handle_.Get(), result);
 }
 
-void NamedMutex::Close() {
-    if (from_ != nullptr)
-        from_->CloseObject(handle_);
-    from_ = nullptr;
-    handle_ = 0;
+void NamedMutex::Traits::Close(NamedObjects& from, uintptr_t handle) {
+    from.CloseObject(handle);
+}
+
+void SharedMapping::Traits::Close(NamedObjects& from, uintptr_t handle) {
+    from.CloseObject(handle);
 }
 
 void* SharedMapping::View() {
-    if (view_ == nullptr && from_ != nullptr)
-        view_ = from_->MapView(handle_);
+    if (view_ == nullptr && handle_)
+        view_ = handle_.Source()->MapView(handle_.Get());
     return view_;
 }
 
 void SharedMapping::Reset() {
-    if (from_ != nullptr) {
-        if (view_ != nullptr)
-            from_->UnmapView(view_);
-        from_->CloseObject(handle_);
-    }
-    from_ = nullptr;
-    handle_ = 0;
+    // The view goes before the handle.
+    if (view_ != nullptr && handle_)
+        handle_.Source()->UnmapView(view_);
     view_ = nullptr;
     created_ = false;
+    handle_.Reset();
 }
 
 } // namespace plat

@@ -1,7 +1,8 @@
 #include "Transcript.h"
 
-#include <cstdio>
 #include <vector>
+
+#include "sim/Text.h"
 
 namespace testsupport {
 
@@ -110,8 +111,8 @@ private:
         const size_t from = a_ > kContext ? a_ - kContext : 0;
         const size_t gFrom = g_ > kContext ? g_ - kContext : 0;
         return what + " at byte " + std::to_string(a_) + " of the text (" + std::to_string(g_) +
-               " of the golden form)\n  text:   ..." + Escaped(actual_.substr(from, 2 * kContext)) +
-               "\n  golden: ..." + Escaped(golden_.substr(gFrom, 2 * kContext)) + "\n";
+               " of the golden form)\n  text:   ..." + sim::Quote(actual_.substr(from, 2 * kContext)) +
+               "\n  golden: ..." + sim::Quote(golden_.substr(gFrom, 2 * kContext)) + "\n";
     }
 
     const std::string& golden_;
@@ -124,39 +125,6 @@ private:
 
 std::string TranscriptMismatch(const std::string& golden, const std::string& actual) {
     return Matcher(golden, actual).Run();
-}
-
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\a':
-            out += "\\a";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
 }
 
 } // namespace testsupport

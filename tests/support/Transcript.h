@@ -16,11 +16,8 @@
 namespace testsupport {
 
 // Empty when the text matches the golden form; otherwise where and how it differs, with both sides
-// shown around that place (control characters escaped).
+// shown around that place, quoted with control characters escaped.
 std::string TranscriptMismatch(const std::string& golden, const std::string& actual);
-
-// Control characters as C escapes, for failure messages.
-std::string Escaped(const std::string& text);
 
 } // namespace testsupport
 

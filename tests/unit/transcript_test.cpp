@@ -59,8 +59,8 @@ TEST(Transcript, FieldsAcceptOnlyTheirGrammar) {
 TEST(Transcript, MismatchNamesThePlaceWithEscapes) {
     EXPECT_EQ(testsupport::TranscriptMismatch("ab\bc", "ab\bd"),
               "the text differs at byte 3 of the text (3 of the golden form)\n"
-              "  text:   ...ab\\bd\n"
-              "  golden: ...ab\\bc\n");
+              "  text:   ...\"ab\\x08d\"\n"
+              "  golden: ...\"ab\\x08c\"\n");
 }
 
 } // namespace
