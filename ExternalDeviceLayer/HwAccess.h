@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
-#include "ExternalDeviceLayer/VskVxdScAbi.h"
+#include "abi/VskVxdScAbi.h"
 
 class CHwAccess : public RegisterBus {
 public:

@@ -1,5 +1,7 @@
 #include "ExternalDeviceLayer/PciScan.h"
 
+#include "ExternalDeviceLayer/PciConfig.h"
+
 namespace {
 
 uint32_t ReadConfig(CHwAccess& hw, uint32_t hPci, uint32_t offset) {
@@ -32,15 +34,15 @@ bool CPciScan::Scan() {
 }
 
 uintptr_t CPciScan::MapRegisterWindow(CHwAccess& hw, uint32_t hPci) {
-    const uint32_t bar0 = ReadConfig(hw, hPci, 0x10);
+    const uint32_t bar0 = ReadConfig(hw, hPci, pcicfg::kBar0);
     uint32_t low, high = 0;
-    if (((bar0 >> 1) & 3) == 2) { // a 64-bit memory BAR: the registers sit behind the pair at 0x18/0x1C
-        low = ReadConfig(hw, hPci, 0x18);
-        high = ReadConfig(hw, hPci, 0x1C);
+    if (pcicfg::BarType(bar0) == pcicfg::kBarType64) { // the registers sit behind the next 64-bit pair
+        low = ReadConfig(hw, hPci, pcicfg::kBar2);
+        high = ReadConfig(hw, hPci, pcicfg::kBar3);
     } else {
-        low = ReadConfig(hw, hPci, 0x14);
+        low = ReadConfig(hw, hPci, pcicfg::kBar1);
     }
-    low &= 0xFFFFFF00;
+    low &= pcicfg::kBarAddressMask;
     return hw.HwMapMem(low, high, kWindowSize, 0);
 }
 
@@ -49,16 +51,15 @@ uint32_t CPciScan::Probe(uint32_t hPci, void* context) {
         return 0;
     CPciScan& scan = *static_cast<CPciScan*>(context);
     CHwAccess& hw = scan.hw_;
-    const uint32_t id = ReadConfig(hw, hPci, 0x00);
-    const uint32_t word2 = ReadConfig(hw, hPci, 0x02);
-    const uint32_t subsystem = ReadConfig(hw, hPci, 0x2C);
+    const uint32_t id = ReadConfig(hw, hPci, pcicfg::kVendorDevice);
+    const uint32_t word2 = ReadConfig(hw, hPci, pcicfg::kWord2);
+    const uint32_t subsystem = ReadConfig(hw, hPci, pcicfg::kSubsystem);
     if (id != kCardId || subsystem != kCardSubsystem)
         return 0;
-    const uint32_t revision = ReadConfig(hw, hPci, 0x08);
+    const uint32_t revision = ReadConfig(hw, hPci, pcicfg::kRevision);
     uint32_t location = 0;
     CHwAccess::HwSplitPciHandle(hPci, &location);
-    hw.HwWriteConfig(hPci, 0x04, ReadConfig(hw, hPci, 0x04) | 0x2); // memory space decoding on
-    hw.HwWriteConfig(hPci, 0xE0, ReadConfig(hw, hPci, 0xE0) & ~0x3u);
+    pcicfg::EnableRegisterAccess(hw, hPci);
 
     tagPciInfo info{};
     info.hPci = hPci;

@@ -6,6 +6,7 @@
 
 #include "ExternalDeviceLayer/HwAccess.h"
 #include "ExternalDeviceLayer/MArray.h"
+#include "ExternalDeviceLayer/RegisterLayout.h"
 
 struct tagPciInfo {
     uint32_t hPci;      // PCI handle as the service reported it
@@ -25,7 +26,7 @@ class CPciScan {
 public:
     static constexpr uint32_t kCardId = 0x68281002;        // vendor 0x1002, device 0x6828
     static constexpr uint32_t kCardSubsystem = 0x4D17E6A2; // subsystem and subsystem vendor
-    static constexpr uint32_t kWindowSize = 0x10000;
+    static constexpr uint32_t kWindowSize = regs::kWindowSize;
 
     explicit CPciScan(CHwAccess& hw);
     virtual ~CPciScan();

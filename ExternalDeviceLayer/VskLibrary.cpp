@@ -34,16 +34,19 @@ template <class Fn> Fn As(void* p) {
 CVskLibrary::CVskLibrary(plat::Platform& platform) : platform_(platform) {}
 
 // Nothing is torn down: the library, the mapping and the users count stay until the process ends.
-CVskLibrary::~CVskLibrary() = default;
+CVskLibrary::~CVskLibrary() {
+    library_.KeepUntilExit();
+    mapping_.KeepUntilExit();
+}
 
 int CVskLibrary::InitVSKLibrary() {
     if (referenceCount_ > 0) {
         ++referenceCount_;
         return 1;
     }
-    library_ = 0;
-    mapping_ = 0;
-    view_ = nullptr;
+    library_.Reset();
+    mapping_.Reset();
+    wrapData_ = nullptr;
     win64_ = false;
     scheduledTemps_.clear();
     if (!BringUp())
@@ -53,62 +56,57 @@ int CVskLibrary::InitVSKLibrary() {
 }
 
 bool CVskLibrary::BringUp() {
-    plat::Processes& processes = *platform_.processes;
-    const uintptr_t mutex = processes.CreateNamedMutex(kMutexName);
+    // One process at a time brings the service up: the mutex is held until this function returns, and
+    // released before it is closed.
+    plat::NamedMutex mutex = platform_.namedObjects->CreateNamedMutex(kMutexName);
     if (!mutex)
         return false;
-    bool ok = false;
-    if (processes.WaitForMutex(mutex, kMutexWaitMs) == plat::Processes::WaitResult::Acquired) {
-        bool created = false;
-        mapping_ = processes.OpenOrCreateMapping(kMappingName, sizeof(tagWrapData), created);
-        view_ = mapping_ ? processes.MapView(mapping_) : nullptr;
-        if (view_) {
-            if (created)
-                std::memset(view_, 0, sizeof(tagWrapData));
-            const int architecture = platform_.env->NativeArchitecture();
-            if (architecture != kArchitectureItanium) {
-                win64_ = architecture == kArchitectureX64;
-                library_ = platform_.libraries->Load(kLibraryName);
-                if (library_) {
-                    // A library that is there but lacks an export is not replaced: the bring-up fails.
-                    ok = HasEveryExport();
-                    if (ok)
-                        LoadedOnce();
-                } else if (InstallFiles(win64_)) {
-                    if (WriteUninstallEntry(win64_)) {
-                        library_ = platform_.libraries->Load(kLibraryName);
-                        if (library_ && HasEveryExport()) {
-                            static_cast<tagWrapData*>(view_)->installed = 1;
-                            LoadedOnce();
-                            ok = true;
-                        } else {
-                            DeleteUninstallEntry(win64_);
-                        }
-                    }
-                    if (!ok)
-                        RemoveFiles(win64_);
-                } else {
-                    // Whatever was written before the failing file goes again.
-                    RemoveFiles(win64_);
-                }
-            }
-        }
-        if (!ok) {
-            if (view_)
-                processes.UnmapView(view_);
-            if (mapping_)
-                processes.CloseHandle(mapping_);
-            view_ = nullptr;
-            mapping_ = 0;
-        }
+    const plat::NamedMutex::Lock lock = mutex.Wait(kMutexWaitMs);
+    if (!lock.Acquired())
+        return false;
+    mapping_ = platform_.namedObjects->OpenOrCreateMapping(kMappingName, sizeof(tagWrapData));
+    wrapData_ = static_cast<tagWrapData*>(mapping_.View());
+    if (wrapData_ && LoadOrInstall())
+        return true;
+    // The shared record is let go before the mutex.
+    wrapData_ = nullptr;
+    mapping_.Reset();
+    return false;
+}
+
+bool CVskLibrary::LoadOrInstall() {
+    if (mapping_.Created())
+        std::memset(wrapData_, 0, sizeof(tagWrapData));
+    const int architecture = platform_.env->NativeArchitecture();
+    if (architecture == kArchitectureItanium)
+        return false;
+    win64_ = architecture == kArchitectureX64;
+    library_ = platform_.libraries->Load(kLibraryName);
+    if (library_) {
+        // A library that is there but lacks an export is not replaced: the bring-up fails.
+        if (!HasEveryExport())
+            return false;
+        LoadedOnce();
+        return true;
     }
-    processes.ReleaseNamedMutex(mutex);
-    processes.CloseHandle(mutex);
-    return ok;
+    // Whatever is written before a failing step goes again.
+    if (!InstallFiles(win64_) || !WriteUninstallEntry(win64_)) {
+        RemoveFiles(win64_);
+        return false;
+    }
+    library_ = platform_.libraries->Load(kLibraryName);
+    if (!library_ || !HasEveryExport()) {
+        DeleteUninstallEntry(win64_);
+        RemoveFiles(win64_);
+        return false;
+    }
+    wrapData_->installed = 1;
+    LoadedOnce();
+    return true;
 }
 
 void CVskLibrary::LoadedOnce() {
-    ++static_cast<tagWrapData*>(view_)->users;
+    ++wrapData_->users;
 }
 
 bool CVskLibrary::HasEveryExport() {
@@ -119,8 +117,7 @@ bool CVskLibrary::HasEveryExport() {
     if (!complete) {
         // Without every export the cards could be found but not driven (or driven but not found): the
         // service is unusable, so it is not kept.
-        platform_.libraries->Free(library_);
-        library_ = 0;
+        library_.Reset();
         for (std::atomic<void*>* cache :
              {&csReadWrite_, &memRead_, &memWrite_, &memMap64_, &memUnmap_, &pciScanBus_})
             cache->store(nullptr, std::memory_order_relaxed);
@@ -227,7 +224,7 @@ void* CVskLibrary::Export(std::atomic<void*>& cache, const char* name) {
     void* fn = cache.load(std::memory_order_relaxed);
     if (!fn) {
         // Two threads may resolve at once; both store the same pointer.
-        fn = platform_.libraries->Resolve(library_, name);
+        fn = library_.Resolve(name);
         cache.store(fn, std::memory_order_relaxed);
     }
     return fn;

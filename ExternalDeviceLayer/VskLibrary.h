@@ -61,6 +61,8 @@ public:
 
 private:
     bool BringUp();
+    // With the mutex held and the shared record mapped: loads the library, or installs it and loads it.
+    bool LoadOrInstall();
     bool InstallFiles(bool win64);
     bool WritePayload(const std::wstring& path, const std::string& image, bool redirect);
     void RemoveFiles(bool win64);
@@ -71,9 +73,9 @@ private:
     void* Export(std::atomic<void*>& cache, const char* name);
 
     plat::Platform& platform_;
-    uintptr_t library_ = 0;
-    uintptr_t mapping_ = 0;
-    void* view_ = nullptr;
+    plat::Library library_;
+    plat::SharedMapping mapping_;
+    tagWrapData* wrapData_ = nullptr; // the mapping's view
     int referenceCount_ = 0;
     bool win64_ = false;
     std::vector<std::wstring> scheduledTemps_; // temporary files that replace a target at the next restart

@@ -5,79 +5,101 @@
 
 namespace {
 
-enum class Opt {
-    Help,
-    Quiet,
-    NoBeep,
-    NoReboot,
-    Xsvf,
-    I2cSpeed,
-    Calibrate,
-    Flash,
-    Verbose,
-    TestFlash,
-    TestCount
+// How an option takes the argument after it.
+enum class Parameter {
+    None,       // takes none
+    Value,      // a number or a name; missing, it is reported by the option's name
+    UpdateFile, // the update file: missing, or not ending in "xsvf", it has a message of its own
 };
 
-struct OptionForm {
-    const char* form;
-    Opt option;
+// One option: its spellings, its parameter, its help line (if it is listed) and what it sets.
+struct OptionRow {
+    // Every accepted spelling, compared without case; unused ones are null. On the help screen the first
+    // two are the short and the long form.
+    const char* forms[6];
+    Parameter parameter;
+    const char* missingName; // the name shown when the parameter is missing
+    const char* helpParameter;
+    const char* helpText; // null: not listed on the help screen
+    // Sets the option's fields from its parameter (null for options without one). Null: the help screen.
+    void (*apply)(CCmdLine& options, const char* parameter);
 };
 
-// Every accepted spelling, in matching order; the first match wins.
-constexpr OptionForm kForms[] = {
-    {"/?", Opt::Help},       {"-?", Opt::Help},
-    {"--?", Opt::Help},      {"-h", Opt::Help},
-    {"--help", Opt::Help},   {"-help", Opt::Help},
-    {"-q", Opt::Quiet},      {"--quiet", Opt::Quiet},
-    {"-b", Opt::NoBeep},     {"--nobeep", Opt::NoBeep},
-    {"-n", Opt::NoReboot},   {"--noreboot", Opt::NoReboot},
-    {"-x", Opt::Xsvf},       {"--xsvf", Opt::Xsvf},
-    {"-i2c", Opt::I2cSpeed}, {"--override-i2c-speed", Opt::I2cSpeed},
-    {"-c", Opt::Calibrate},  {"--calibrate", Opt::Calibrate},
-    {"-f", Opt::Flash},      {"--flash", Opt::Flash},
-    {"-v", Opt::Verbose},    {"--verbose", Opt::Verbose},
-    {"-tf", Opt::TestFlash}, {"--testflash", Opt::TestFlash},
-    {"-tc", Opt::TestCount}, {"--testcount", Opt::TestCount},
+// The spellings are all different, so the order of the rows decides only the help screen's order.
+constexpr OptionRow kOptions[] = {
+    {{"/?", "-?", "--?", "-h", "--help", "-help"}, Parameter::None, nullptr, nullptr, nullptr, nullptr},
+    {{"-q", "--quiet"},
+     Parameter::None,
+     nullptr,
+     "",
+     "Suppresses all prompts",
+     [](CCmdLine& o, const char*) { o.quiet = 1; }},
+    {{"-f", "--flash"},
+     Parameter::UpdateFile,
+     nullptr,
+     "<Filename>",
+     "Flashes an FPGA firmware file (*.xsvf)",
+     [](CCmdLine& o, const char* p) { o.flashFile = p; }},
+    {{"-b", "--nobeep"},
+     Parameter::None,
+     nullptr,
+     "",
+     "Suppresses the audible beep during the update process",
+     [](CCmdLine& o, const char*) { o.beep = 0; }},
+    {{"-x", "--xsvf"},
+     Parameter::None,
+     nullptr,
+     "",
+     "Force update to be performed by XSVF",
+     [](CCmdLine& o, const char*) { o.forceXsvf = 1; }},
+    {{"-n", "--noreboot"},
+     Parameter::None,
+     nullptr,
+     "",
+     "Prompt user to perform reboot and re-launch of VskQ740FwUpdater",
+     [](CCmdLine& o, const char*) { o.noReboot = 1; }},
+    {{"-i2c", "--override-i2c-speed"},
+     Parameter::Value,
+     "--override-i2c-speed",
+     nullptr,
+     nullptr,
+     [](CCmdLine& o, const char* p) { o.i2cSpeedKhz = static_cast<uint32_t>(CCmdLine::ParseNumber(p)); }},
+    {{"-c", "--calibrate"},
+     Parameter::Value,
+     "--calibrate",
+     nullptr,
+     nullptr,
+     [](CCmdLine& o, const char* p) { o.calibrate = CCmdLine::ParseNumber(p) == 0 ? 0 : 1; }},
+    {{"-v", "--verbose"},
+     Parameter::Value,
+     "-v",
+     nullptr,
+     nullptr,
+     [](CCmdLine& o, const char* p) { o.verbose = CCmdLine::ParseNumber(p); }},
+    {{"-tf", "--testflash"},
+     Parameter::Value,
+     "-tf",
+     nullptr,
+     nullptr,
+     [](CCmdLine& o, const char* p) { o.testFlashFile = p; }},
+    {{"-tc", "--testcount"},
+     Parameter::Value,
+     "-tc",
+     nullptr,
+     nullptr,
+     [](CCmdLine& o, const char* p) {
+         o.testCount = CCmdLine::ParseNumber(p);
+         if (o.testCount == 0)
+             o.testCount = -1;
+         o.quiet = 1;
+     }},
 };
 
-// The option name shown when its parameter is missing.
-const char* MissingParameterName(Opt option) {
-    switch (option) {
-    case Opt::TestCount:
-        return "-tc";
-    case Opt::TestFlash:
-        return "-tf";
-    case Opt::Verbose:
-        return "-v";
-    case Opt::Calibrate:
-        return "--calibrate";
-    case Opt::I2cSpeed:
-        return "--override-i2c-speed";
-    default:
-        return "";
-    }
-}
-
-bool TakesParameter(Opt option) {
-    switch (option) {
-    case Opt::I2cSpeed:
-    case Opt::Calibrate:
-    case Opt::Flash:
-    case Opt::Verbose:
-    case Opt::TestFlash:
-    case Opt::TestCount:
-        return true;
-    default:
-        return false;
-    }
-}
-
-char LowerAscii(char c) {
+constexpr char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoreCase(const char* a, const char* b) {
+constexpr bool EqualsIgnoreCase(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b) {
         if (LowerAscii(*a) != LowerAscii(*b))
             return false;
@@ -85,14 +107,35 @@ bool EqualsIgnoreCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-bool Match(const char* arg, Opt& option) {
-    for (const OptionForm& f : kForms) {
-        if (EqualsIgnoreCase(arg, f.form)) {
-            option = f.option;
-            return true;
+// Checked once, by the compiler: no spelling belongs to two options, every option but help sets
+// something, and every option with a parameter has a name for its missing parameter.
+constexpr bool RowsAreSound() {
+    for (const OptionRow& row : kOptions) {
+        if (!row.apply && row.parameter != Parameter::None)
+            return false;
+        if (row.parameter == Parameter::Value && !row.missingName)
+            return false;
+        for (const char* form : row.forms) {
+            if (!form)
+                continue;
+            int seen = 0;
+            for (const OptionRow& other : kOptions)
+                for (const char* otherForm : other.forms)
+                    seen += otherForm && EqualsIgnoreCase(form, otherForm);
+            if (seen != 1)
+                return false;
         }
     }
-    return false;
+    return true;
+}
+static_assert(RowsAreSound(), "the option table has a duplicate spelling or an incomplete row");
+
+const OptionRow* Match(const char* arg) {
+    for (const OptionRow& row : kOptions)
+        for (const char* form : row.forms)
+            if (form && EqualsIgnoreCase(arg, form))
+                return &row;
+    return nullptr;
 }
 
 // The update file must end in "xsvf", exactly and case-sensitively.
@@ -100,21 +143,6 @@ bool IsXsvfName(const char* name) {
     const size_t len = std::strlen(name);
     return len >= 4 && std::strcmp(name + len - 4, "xsvf") == 0;
 }
-
-struct HelpLine {
-    const char* shortForm;
-    const char* longForm;
-    const char* parameter;
-    const char* description;
-};
-
-constexpr HelpLine kHelpLines[] = {
-    {"-q", "--quiet", "", "Suppresses all prompts"},
-    {"-f", "--flash", "<Filename>", "Flashes an FPGA firmware file (*.xsvf)"},
-    {"-b", "--nobeep", "", "Suppresses the audible beep during the update process"},
-    {"-x", "--xsvf", "", "Force update to be performed by XSVF"},
-    {"-n", "--noreboot", "", "Prompt user to perform reboot and re-launch of VskQ740FwUpdater"},
-};
 
 void Say(plat::Console& console, const std::string& text) {
     console.WriteNarrow(text);
@@ -147,11 +175,13 @@ int32_t CCmdLine::ParseNumber(const char* text) {
 void CCmdLine::PrintHelp(plat::Console& console) {
     Say(console, "VskQ740FwUpdater command line options:");
     Say(console, "\n================================\n");
-    for (const HelpLine& line : kHelpLines) {
+    for (const OptionRow& row : kOptions) {
+        if (!row.helpText)
+            continue;
         char buffer[256];
-        const int width = 20 - static_cast<int>(std::strlen(line.longForm));
-        std::snprintf(buffer, sizeof buffer, "%s%-1s %s %-*s %s\n", line.shortForm, ",", line.longForm, width,
-                      line.parameter, line.description);
+        const int width = 20 - static_cast<int>(std::strlen(row.forms[1]));
+        std::snprintf(buffer, sizeof buffer, "%s%-1s %s %-*s %s\n", row.forms[0], ",", row.forms[1], width,
+                      row.helpParameter, row.helpText);
         Say(console, buffer);
     }
     Say(console, "\n\n");
@@ -167,73 +197,37 @@ CCmdLine::Outcome CCmdLine::ParseArguments(int argc, char** argv, plat::Console&
     Say(console, "\n\n");
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        Opt option;
-        if (!Match(arg, option)) {
+        const OptionRow* row = Match(arg);
+        if (!row) {
             Say(console, std::string("Error: Invalid parameter: '") + arg + "'.");
             Say(console, "\n");
             success = false;
             continue;
         }
-        if (option == Opt::Help) {
+        if (!row->apply) {
             PrintHelp(console);
             return Outcome::Help;
         }
         const char* parameter = nullptr;
-        if (TakesParameter(option)) {
-            if (i + 1 < argc)
-                parameter = argv[++i];
-            if (option == Opt::Flash) {
-                if (parameter)
-                    flashFile = parameter;
-                if (!parameter || !IsXsvfName(parameter)) {
-                    Say(console, "-f is specified but does not point to a .xsvf file.");
-                    Say(console, "\n");
-                    success = false;
-                }
-                continue;
-            }
-            if (!parameter) {
-                Say(console,
-                    std::string(MissingParameterName(option)) + " is specified but parameter is missing.");
+        if (row->parameter != Parameter::None && i + 1 < argc)
+            parameter = argv[++i];
+        if (row->parameter == Parameter::UpdateFile) {
+            if (parameter)
+                row->apply(*this, parameter);
+            if (!parameter || !IsXsvfName(parameter)) {
+                Say(console, "-f is specified but does not point to a .xsvf file.");
                 Say(console, "\n");
                 success = false;
-                continue;
             }
+            continue;
         }
-        switch (option) {
-        case Opt::Quiet:
-            quiet = 1;
-            break;
-        case Opt::NoBeep:
-            beep = 0;
-            break;
-        case Opt::NoReboot:
-            noReboot = 1;
-            break;
-        case Opt::Xsvf:
-            forceXsvf = 1;
-            break;
-        case Opt::I2cSpeed:
-            i2cSpeedKhz = static_cast<uint32_t>(ParseNumber(parameter));
-            break;
-        case Opt::Calibrate:
-            calibrate = ParseNumber(parameter) == 0 ? 0 : 1;
-            break;
-        case Opt::Verbose:
-            verbose = ParseNumber(parameter);
-            break;
-        case Opt::TestFlash:
-            testFlashFile = parameter;
-            break;
-        case Opt::TestCount:
-            testCount = ParseNumber(parameter);
-            if (testCount == 0)
-                testCount = -1;
-            quiet = 1;
-            break;
-        default:
-            break;
+        if (row->parameter == Parameter::Value && !parameter) {
+            Say(console, std::string(row->missingName) + " is specified but parameter is missing.");
+            Say(console, "\n");
+            success = false;
+            continue;
         }
+        row->apply(*this, parameter);
     }
     return success ? Outcome::Accepted : Outcome::Errors;
 }

@@ -1,12 +1,14 @@
-// The program's options: parsed once from the arguments, then copied whole into every card object.
+// The program's options: parsed once from the arguments into the plain record of update/CmdLineOptions.h,
+// which is then copied whole into every card object.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "platform/Platform.h"
+#include "update/CmdLineOptions.h"
 
-class CCmdLine {
+class CCmdLine : public tagCmdLineOptions {
 public:
     CCmdLine();
     CCmdLine(const CCmdLine& other);
@@ -29,16 +31,4 @@ public:
     // Decimal text: leading blanks, an optional sign, digits up to the first other character; no digits
     // gives 0. Wraps around instead of overflowing.
     static int32_t ParseNumber(const char* text);
-
-    int quiet = 0;
-    int verbose = 0;
-    const char* flashFile = nullptr;
-    int calibrate = -1;
-    int beep = 0;
-    int logToFile = 1;
-    int noReboot = 0;
-    int forceXsvf = 0;
-    uint32_t i2cSpeedKhz = 0;
-    int testCount = 0;
-    const char* testFlashFile = nullptr;
 };

@@ -8,25 +8,7 @@
 #include <vector>
 
 #include "app/CmdLine.h"
-
-namespace {
-
-class SilentConsole : public plat::Console {
-public:
-    void Write(const std::wstring& text) override { out.append(text.size(), '?'); }
-    void WriteNarrow(const std::string& text) override { out += text; }
-    void SetTextAttribute(uint16_t) override {}
-    void SetCursorVisible(bool) override {}
-    int ReadKey() override { return -1; }
-    bool KeyAvailable() override { return false; }
-    uintptr_t Window() override { return 0; }
-    void BringToFront(uintptr_t) override {}
-    void RemoveCloseFromMenu(uintptr_t) override {}
-    void AddControlHandler(std::function<bool(uint32_t)>) override {}
-    std::string out;
-};
-
-} // namespace
+#include "fakes/FakeConsole.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args{"VskQ740FwUpdater.exe"};
@@ -45,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    SilentConsole console;
+    FakeConsole console;
     CCmdLine options;
     const CCmdLine::Outcome outcome =
         options.ParseArguments(static_cast<int>(args.size()), argv.data(), console);

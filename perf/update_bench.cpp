@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ExternalDeviceLayer/PciScan.h"
+#include "fakes/FakePlatform.h"
 #include "sim/FpgaImage.h"
 #include "sim/FpgaStream.h"
 #include "sim/HwService.h"
@@ -79,7 +80,8 @@ struct Bench {
                 if (!sim::MakeUpdateStream(file.data(), file.size(), sim::UpdateStreamOptions{}, stream,
                                            error))
                     return;
-                image = static_cast<size_t>(static_cast<double>(image) * target / stream.size());
+                image = static_cast<size_t>(static_cast<double>(image) * static_cast<double>(target) /
+                                            static_cast<double>(stream.size()));
             }
             streams.push_back(stream);
         }
@@ -88,55 +90,33 @@ struct Bench {
 
     // Plays the stream on the first `cards` cards at once; false when a card failed.
     bool Update(const std::vector<uint8_t>& stream, int cards) {
-        std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[cards]);
+        std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[static_cast<size_t>(cards)]);
         std::vector<std::unique_ptr<CQSeries>> devices;
         std::vector<std::thread> workers;
         for (int i = 0; i < cards; ++i) {
             const tagPciInfo& info = (*scan->records)[i];
-            tagDeviceUpdate& job = jobs[i];
+            tagDeviceUpdate& job = jobs[static_cast<size_t>(i)];
             job.hPci = info.hPci;
             job.regBase = info.regBase;
             job.portMode = kPortFixedSettle;
             job.settleCount = 0;
             job.stream = stream.data();
             job.streamSize = static_cast<uint32_t>(stream.size());
-            devices.emplace_back(CreateCard(&info, CCmdLine(), i, hw));
+            devices.emplace_back(CreateCard(&info, tagCmdLineOptions(), i, hw));
             CloseJtagPort(job, hw, clock, false); // start each play from released lines
-            InitJtagPort(job, hw, clock, console);
+            InitJtagPort(job, hw, clock, {});
         }
-        for (int i = 0; i < cards; ++i)
+        for (size_t i = 0; i < devices.size(); ++i)
             workers.emplace_back([&, i] { devices[i]->Update(&jobs[i]); });
         bool ok = true;
-        for (int i = 0; i < cards; ++i) {
+        for (size_t i = 0; i < workers.size(); ++i) {
             workers[i].join();
             ok = ok && jobs[i].Result() == 0;
         }
         return ok;
     }
 
-    class NoClock : public plat::Clock {
-    public:
-        uint64_t ProcessMilliseconds() override { return 0; }
-        void SleepMs(uint32_t) override {}
-        plat::LocalTime Now() override { return {}; }
-        uint64_t PerformanceCounter() override { return ++ticks; }
-        uint64_t PerformanceFrequency() override { return 1000000; }
-        uint32_t ProcessorMhz() override { return 0; }
-        uint64_t ticks = 0;
-    } clock;
-    class NoConsole : public plat::Console {
-    public:
-        void Write(const std::wstring&) override {}
-        void WriteNarrow(const std::string&) override {}
-        void SetTextAttribute(uint16_t) override {}
-        void SetCursorVisible(bool) override {}
-        int ReadKey() override { return -1; }
-        bool KeyAvailable() override { return false; }
-        uintptr_t Window() override { return 0; }
-        void BringToFront(uintptr_t) override {}
-        void RemoveCloseFromMenu(uintptr_t) override {}
-        void AddControlHandler(std::function<bool(uint32_t)>) override {}
-    } console;
+    FakeClock clock; // the fixed settle count needs no calibration, and the port closes without a pulse
 };
 
 Bench& Shared() {

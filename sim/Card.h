@@ -15,7 +15,9 @@
 
 namespace sim {
 
-// GPIO register group in the register window.
+// GPIO register group in the register window. The program has these numbers in
+// ExternalDeviceLayer/RegisterLayout.h; the model keeps its own copy on purpose, written from the card's
+// description, so that a wrong number on one side shows as a failing test instead of hiding.
 constexpr uint32_t kCardGpioMask = 0x1798;
 constexpr uint32_t kCardGpioOutput = 0x179C;
 constexpr uint32_t kCardGpioOutputEnable = 0x17A0;

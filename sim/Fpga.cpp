@@ -1,12 +1,12 @@
 #include "sim/Fpga.h"
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "sim/Fields.h"
 #include "sim/Machine.h"
 
 namespace sim {
@@ -26,8 +26,7 @@ struct FpgaSettings {
     bool busy = false;
 };
 
-// "03:00.0" as the description writes it, here with a chosen separator; built here so that this file needs no
-// other file of the simulator.
+// "03:00.0" as the description writes it, here with a chosen separator (a folder name cannot hold ':').
 std::string Location(const PciFunction& function, char separator) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X%c%02X.%X", function.bus & 0xFF, separator, function.device & 0x1F,
@@ -35,111 +34,27 @@ std::string Location(const PciFunction& function, char separator) {
     return text;
 }
 
-bool SameKey(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return i == a.size() && b[i] == 0;
-}
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-bool ParseNumber(const std::string& raw, uint32_t& value) {
-    const std::string text = Trimmed(raw);
-    uint64_t result = 0;
-    size_t i = 0;
-    unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    if (i >= text.size())
-        return false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9')
-            digit = unsigned(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = unsigned(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = unsigned(c - 'A' + 10);
-        else if (base == 16 && c == '_')
-            continue;
-        else
-            return false;
-        result = result * base + digit;
-        if (result > 0xFFFFFFFFu)
-            return false;
-    }
-    value = uint32_t(result);
-    return true;
-}
-
-bool ParseSwitch(const std::string& raw, bool& value) {
-    std::string text = Trimmed(raw);
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (text == "1" || text == "yes" || text == "true" || text == "on")
-        value = true;
-    else if (text == "0" || text == "no" || text == "false" || text == "off")
-        value = false;
-    else
-        return false;
-    return true;
-}
-
-// The card's FPGA keys. A bad value is reported and leaves that setting at its default.
-bool ReadSettings(const PciFunction& function, FpgaSettings& settings, std::string& error) {
-    bool ok = true;
-    auto bad = [&](const std::string& key) {
-        if (ok)
-            error = "[pci] " + Location(function, ':') + ": bad value of " + key;
-        ok = false;
+// The card's FPGA keys, one row each.
+const std::vector<Field<FpgaSettings>>& FpgaFields() {
+    using F = FpgaSettings;
+    static const std::vector<Field<F>> fields = {
+        RangeField<F>("fpga-ir", &F::irLength, 5, 32),
+        NumberField<F>("fpga-idcode", &F::idcode, 8),
+        NumberField<F>("fpga-erase-clocks", &F::eraseClocks),
+        RangeField<F>("fpga-store-size", &F::storeBytes, 4, 0xFFFFFFFFu),
+        ValueField<F, FirmwareVersion>("fpga-version", &F::version, ParseVersion, FormatVersion),
+        BoolField<F>("fpga-verify-fails", &F::verifyFails),
+        BoolField<F>("fpga-busy", &F::busy),
     };
-    for (const auto& entry : function.extra) {
-        const std::string& key = entry.first;
-        const std::string& value = entry.second;
-        uint32_t number = 0;
-        if (SameKey(key, "fpga-ir")) {
-            if (ParseNumber(value, number) && number >= 5 && number <= 32)
-                settings.irLength = number;
-            else
-                bad(key);
-        } else if (SameKey(key, "fpga-idcode")) {
-            if (ParseNumber(value, number))
-                settings.idcode = number;
-            else
-                bad(key);
-        } else if (SameKey(key, "fpga-erase-clocks")) {
-            if (ParseNumber(value, number))
-                settings.eraseClocks = number;
-            else
-                bad(key);
-        } else if (SameKey(key, "fpga-store-size")) {
-            if (ParseNumber(value, number) && number >= 4)
-                settings.storeBytes = number;
-            else
-                bad(key);
-        } else if (SameKey(key, "fpga-version")) {
-            if (!ParseVersion(Trimmed(value), settings.version))
-                bad(key);
-        } else if (SameKey(key, "fpga-verify-fails")) {
-            if (!ParseSwitch(value, settings.verifyFails))
-                bad(key);
-        } else if (SameKey(key, "fpga-busy")) {
-            if (!ParseSwitch(value, settings.busy))
-                bad(key);
-        }
-    }
-    return ok;
+    return fields;
+}
+
+// Reads the card's FPGA keys. A bad value is reported and leaves that setting at its default.
+bool ReadSettings(const PciFunction& function, FpgaSettings& settings, std::string& error) {
+    const FieldError bad = ReadFields(FpgaFields(), function.extra, settings);
+    if (bad)
+        error = "[pci] " + Location(function, ':') + ": bad value of " + bad.key;
+    return !bad;
 }
 
 const char kStoreFile[] = "config.bin";
@@ -181,7 +96,7 @@ bool ReadRunningVersion(const fs::path& folder, bool& present, FirmwareVersion& 
     present = ReadBytes(folder / kRunningFile, bytes);
     if (!present)
         return true;
-    return ParseVersion(Trimmed(std::string(bytes.begin(), bytes.end())), version);
+    return ParseVersion(Trim(std::string(bytes.begin(), bytes.end())), version);
 }
 
 bool WriteRunningVersion(const fs::path& folder, const FirmwareVersion& version) {

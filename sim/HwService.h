@@ -1,5 +1,5 @@
 // The stand-in hardware-access service: the six exports of "VskVxdSC.dll" (see
-// ExternalDeviceLayer/VskVxdScAbi.h) over the simulated machine's PCI bus and cards. The simulated
+// abi/VskVxdScAbi.h) over the simulated machine's PCI bus and cards. The simulated
 // platform's library loader hands these out once the library is installed in the machine; sim/win wraps the
 // same functions into a real Windows DLL. Safe to call from several threads (one worker per card).
 #pragma once
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ExternalDeviceLayer/VskVxdScAbi.h"
+#include "abi/VskVxdScAbi.h"
 
 namespace sim {
 

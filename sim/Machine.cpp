@@ -15,71 +15,41 @@ namespace sim {
 
 namespace {
 
-// One description key: how to read it into a struct and how to write it back. Adding a key is one line in
-// a table below.
-template <class S> struct Field {
-    const char* key;
-    std::function<bool(S&, const std::string&)> parse;
-    std::function<std::string(const S&)> format;
-};
-
-template <class S> Field<S> NumberField(const char* key, uint32_t S::*member, int hexDigits) {
-    return {key, [member](S& s, const std::string& v) { return ParseU32(v, s.*member); },
-            [member, hexDigits](const S& s) {
-                return hexDigits ? Hex(s.*member, hexDigits) : std::to_string(s.*member);
-            }};
+bool ParseWindows(MachineDescription& m, const std::string& v) {
+    const size_t dot = v.find('.');
+    uint32_t major = 0, minor = 0;
+    if (dot == std::string::npos || !ParseU32(v.substr(0, dot), major) || !ParseU32(v.substr(dot + 1), minor))
+        return false;
+    m.windowsMajor = major;
+    m.windowsMinor = minor;
+    return true;
 }
 
-template <class S> Field<S> BoolField(const char* key, bool S::*member) {
-    return {key, [member](S& s, const std::string& v) { return ParseBool(v, s.*member); },
-            [member](const S& s) { return std::string(s.*member ? "1" : "0"); }};
-}
-
-template <class S> Field<S> TextField(const char* key, std::string S::*member) {
-    return {key,
-            [member](S& s, const std::string& v) {
-                s.*member = v;
-                return true;
-            },
-            [member](const S& s) { return s.*member; }};
-}
+} // namespace
 
 const std::vector<Field<MachineDescription>>& MachineFields() {
     using M = MachineDescription;
     static const std::vector<Field<M>> fields = {
-        {"windows",
-         [](M& m, const std::string& v) {
-             const size_t dot = v.find('.');
-             return dot != std::string::npos && ParseU32(v.substr(0, dot), m.windowsMajor) &&
-                    ParseU32(v.substr(dot + 1), m.windowsMinor);
-         },
-         [](const M& m) { return std::to_string(m.windowsMajor) + "." + std::to_string(m.windowsMinor); }},
-        BoolField<M>("os64", &M::os64),
-        NumberField<M>("mhz", &M::processorMhz, 0),
-        TextField<M>("program", &M::programPath),
-        TextField<M>("command-name", &M::commandName),
-        {"clock",
-         [](M& m, const std::string& v) {
-             const std::string t = FoldCaseAscii(v);
-             m.virtualClock = t == "VIRTUAL";
-             return t == "VIRTUAL" || t == "REAL";
-         },
-         [](const M& m) { return std::string(m.virtualClock ? "virtual" : "real"); }},
-        BoolField<M>("display-driver", &M::displayDriverInstalled),
-        BoolField<M>("desktop-manager", &M::desktopManagerInstalled),
-        BoolField<M>("hw-service", &M::hwServiceInstalled),
-        TextField<M>("hw-service-missing", &M::hwServiceMissing),
-        TextField<M>("locked-files", &M::lockedFiles),
-        {"restart-moves",
-         [](M& m, const std::string& v) {
-             const std::string t = FoldCaseAscii(v);
-             m.restartMovesFail = t == "FAIL";
-             return t == "FAIL" || t == "OK";
-         },
-         [](const M& m) { return std::string(m.restartMovesFail ? "fail" : "ok"); }},
+        {"windows", ParseWindows,
+         [](const M& m) { return std::to_string(m.windowsMajor) + "." + std::to_string(m.windowsMinor); },
+         WithValue("--windows", "MAJOR.MINOR")},
+        BoolField<M>("os64", &M::os64, Flag("--os32", "0")),
+        NumberField<M>("mhz", &M::processorMhz, 0, WithValue("--mhz", "N")),
+        TextField<M>("program", &M::programPath, WithValue("--program", "PATH")),
+        TextField<M>("command-name", &M::commandName, WithValue("--command-name", "NAME")),
+        ChoiceField<M>("clock", &M::virtualClock, "virtual", "real", Flag("--virtual-clock", "virtual")),
+        BoolField<M>("display-driver", &M::displayDriverInstalled, Flag("--no-driver", "0")),
+        BoolField<M>("desktop-manager", &M::desktopManagerInstalled, Flag("--no-desktop-manager", "0")),
+        BoolField<M>("hw-service", &M::hwServiceInstalled, Flag("--service-installed", "1")),
+        TextField<M>("hw-service-missing", &M::hwServiceMissing, Repeated("--service-missing", "EXPORT")),
+        TextField<M>("locked-files", &M::lockedFiles, Repeated("--locked-file", "PATH")),
+        ChoiceField<M>("restart-moves", &M::restartMovesFail, "fail", "ok",
+                       Flag("--restart-moves-fail", "fail")),
     };
     return fields;
 }
+
+namespace {
 
 const char* KindName(FunctionKind kind) {
     switch (kind) {
@@ -108,10 +78,12 @@ const std::vector<Field<PciFunction>>& PciFields() {
             {"kind",
              [](P& p, const std::string& v) {
                  const std::string t = FoldCaseAscii(v);
+                 if (t != "Q740" && t != "DISPLAY" && t != "OTHER")
+                     return false;
                  p.kind = t == "Q740"      ? FunctionKind::Q740
                           : t == "DISPLAY" ? FunctionKind::Display
                                            : FunctionKind::Other;
-                 return t == "Q740" || t == "DISPLAY" || t == "OTHER";
+                 return true;
              },
              [](const P& p) { return std::string(KindName(p.kind)); }},
             NumberField<P>("vendor", &P::vendorId, 4),
@@ -120,18 +92,12 @@ const std::vector<Field<PciFunction>>& PciFields() {
             NumberField<P>("revision", &P::revision, 2),
             NumberField<P>("class", &P::classCode, 6),
         };
-        for (int i = 0; i < 6; ++i) {
+        for (size_t i = 0; i < 6; ++i) {
             static const char* const kNames[] = {"bar0", "bar1", "bar2", "bar3", "bar4", "bar5"};
             f.push_back({kNames[i], [i](P& p, const std::string& v) { return ParseU32(v, p.bars[i]); },
                          [i](const P& p) { return Hex(p.bars[i], 8); }});
         }
-        f.push_back({"map",
-                     [](P& p, const std::string& v) {
-                         const std::string t = FoldCaseAscii(v);
-                         p.mapFails = t == "FAIL";
-                         return t == "FAIL" || t == "OK";
-                     },
-                     [](const P& p) { return std::string(p.mapFails ? "fail" : "ok"); }});
+        f.push_back(ChoiceField<P>("map", &P::mapFails, "fail", "ok"));
         f.push_back(TextField<P>("trace", &P::tracePath));
         return f;
     }();
@@ -142,31 +108,21 @@ const std::vector<Field<PciFunction>>& PciFields() {
 template <class S>
 bool ApplyFields(const std::vector<Field<S>>& fields, const IniSection& section, S& target, KeyValues& extra,
                  std::string& error) {
-    for (const auto& [key, value] : section.entries) {
-        const auto field = std::find_if(fields.begin(), fields.end(), [&key = key](const Field<S>& f) {
-            return FoldCaseAscii(f.key) == FoldCaseAscii(key);
-        });
-        if (field == fields.end()) {
-            extra.emplace_back(key, value);
-        } else if (!field->parse(target, value)) {
-            error = "[" + section.name + "] " + key + ": bad value \"" + value + "\"";
-            return false;
-        }
-    }
-    return true;
+    const FieldError bad = ReadFields(fields, section.entries, target, &extra);
+    if (bad)
+        error = "[" + section.name + "] " + bad.key + ": bad value \"" + bad.value + "\"";
+    return !bad;
 }
 
 template <class S>
 void WriteFields(const std::vector<Field<S>>& fields, const S& source, const KeyValues& extra,
                  IniSection& section) {
-    for (const auto& field : fields)
-        section.entries.emplace_back(field.key, field.format(source));
+    WriteFields(fields, source, section.entries);
     for (const auto& entry : extra)
         section.entries.push_back(entry);
 }
 
 } // namespace
-
 uint64_t PciFunction::RegisterWindow() const {
     const bool bar0Is64 = (bars[0] & 0x7) == 0x4;
     const uint64_t low = (bar0Is64 ? bars[2] : bars[1]) & 0xFFFFFF00u;
@@ -191,7 +147,7 @@ void PciFunction::SetRegisterWindow(uint64_t address, bool bar0Is64) {
 std::array<uint8_t, 256> PciFunction::ConfigSpace() const {
     std::array<uint8_t, 256> space{};
     auto put = [&space](size_t offset, uint32_t value) {
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < 4; ++i)
             space[offset + i] = static_cast<uint8_t>(value >> (8 * i));
     };
     put(0x00, (deviceId & 0xFFFF) << 16 | (vendorId & 0xFFFF));

@@ -9,11 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "sim/Fields.h"
 #include "sim/Ini.h"
 
 namespace sim {
-
-using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 enum class FunctionKind { Q740, Display, Other };
 
@@ -32,7 +31,9 @@ struct PciFunction {
     bool mapFails = false;          // mapping this function's register window fails
     std::string tracePath;          // "trace": the card's register and JTAG trace file (Windows or host path)
     FunctionKind kind = FunctionKind::Other;
-    KeyValues extra; // keys of this section that the description parser does not know (kept for later models)
+    // Keys of this section that the description itself does not know: the card models' own keys, which each
+    // model reads through its table of fields (sim/Fields.h). Kept as they are.
+    KeyValues extra;
 
     // The handle of the hardware-access service: bus << 8 | device << 3 | function.
     uint32_t Handle() const { return (bus & 0xFF) << 8 | (device & 0x1F) << 3 | (function & 7); }
@@ -66,9 +67,12 @@ struct MachineDescription {
     std::string hwServiceMissing;
     KeyValues env; // [env]: overrides of the Windows environment; an empty value removes the variable
     std::vector<PciFunction> pci;          // in bus order
-    KeyValues machineExtra;                // unknown keys of [machine]
+    KeyValues machineExtra;                // other keys of [machine]: the machine-wide models' own keys
     std::vector<IniSection> extraSections; // unknown sections, kept verbatim
 };
+
+// The keys of the [machine] section, with the `q740sim create` options that set them.
+const std::vector<Field<MachineDescription>>& MachineFields();
 
 // Windows 10.0, 64-bit, a host bridge, an on-board display adapter, and `cards` Q740 cards at buses 0x03,
 // 0x04, ... (device 0, function 0), each with its audio function 1; driver and desktop manager installed,

@@ -81,6 +81,8 @@ bool PciBus::WriteConfig(uint32_t handle, uint32_t offset, uint32_t value) {
     std::lock_guard<std::mutex> lock(f->mutex);
     if (f->card && f->card->GetTrace().On())
         f->card->GetTrace().Line("config-write 0x%02X 0x%08X", offset, value);
+    // The command register and the card control dword are the writable ones. The program has these offsets
+    // in ExternalDeviceLayer/PciConfig.h; the model keeps its own, as an independent model of the card.
     if (offset == 0x04) {
         f->config[4] = static_cast<uint8_t>(value);
         f->config[5] = static_cast<uint8_t>(value >> 8);

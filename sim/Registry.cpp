@@ -35,7 +35,7 @@ bool TakeQuoted(const std::string& line, size_t& pos, std::string& text) {
         return false;
     size_t end = pos + 1;
     while (end < line.size() && line[end] != '"')
-        end += line[end] == '\\' ? 2 : 1;
+        end += line[end] == '\\' ? 2u : 1u;
     if (end >= line.size())
         return false;
     if (!Unquote(line.substr(pos, end + 1 - pos), text))

@@ -188,7 +188,8 @@ std::string Hex(uint64_t value, int digits) {
 
 std::string Quote(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -270,7 +271,8 @@ std::string HexBytes(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
         out += kDigits[c >> 4];
         out += kDigits[c & 15];
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ExternalDeviceLayer/PciConfig.h"
 #include "update/TapState.h"
 
 namespace {
@@ -12,11 +13,6 @@ constexpr uint32_t kReadBackAttempts = 1000;
 // Counter reads while waiting for the performance counter or the microsecond count to move on. A working
 // counter moves within a few reads; the bound only keeps a stuck one from hanging the program.
 constexpr uint32_t kCounterPolls = 1u << 20;
-
-constexpr uint32_t kPciCommand = 0x04;
-constexpr uint32_t kPciMemorySpaceEnable = 0x2;
-constexpr uint32_t kPciCardControl = 0xE0;
-constexpr uint32_t kCardControlClear = 0x3;
 
 constexpr uint32_t kWarmUpChanges = 8192;
 constexpr uint32_t kCalibrationPasses = 256;
@@ -221,10 +217,9 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
     }
 }
 
-void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console) {
-    bus.WriteConfig(job.hPci, kPciCommand, bus.ReadConfig(job.hPci, kPciCommand) | kPciMemorySpaceEnable);
-    bus.WriteConfig(job.hPci, kPciCardControl,
-                    bus.ReadConfig(job.hPci, kPciCardControl) & ~kCardControlClear);
+void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                  const CalibrationProgress& progress) {
+    pcicfg::EnableRegisterAccess(bus, job.hPci);
 
     // The claim line goes high under GPIO control, then leaves it; its bit stays set in the image.
     WritePortRegister(job, bus, kGpioMask, kLineClaim);
@@ -236,20 +231,20 @@ void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, pl
     SetPort(job, bus, JtagLine::Tms, 1);
     SetPort(job, bus, JtagLine::Tck, 0);
     if (job.portMode.load(std::memory_order_relaxed) == kPortCalibrated)
-        CalibrateSettleCount(job, bus, clock, console);
+        CalibrateSettleCount(job, bus, clock, progress);
     SetPort(job, bus, JtagLine::Tdi, 0);
 }
 
 void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
-                          plat::Console& console) {
+                          const CalibrationProgress& progress) {
     for (uint32_t i = 0; i < kWarmUpChanges; ++i) {
         if (!WaitForCounterChange(clock))
             break; // a stuck counter: the passes below see no difference either
     }
     const uint32_t numerator = clock.ProcessorMhz() * 10;
 
-    static const wchar_t* const kSpinner[] = {L"\b|", L"\b/", L"\b-", L"\b\\"};
-    console.Write(L" ");
+    if (progress)
+        progress(0, kCalibrationPasses);
     uint32_t largest = 0;
     for (uint32_t pass = 0; pass < kCalibrationPasses; ++pass) {
         const uint64_t start = clock.PerformanceCounter();
@@ -259,9 +254,9 @@ void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& c
         // Writes too fast for the counter to see call for the longest settle.
         const uint32_t quotient = ticks != 0 ? numerator / ticks : kMaxSettleCount;
         largest = std::max(largest, quotient);
-        console.Write(kSpinner[pass % 4]);
+        if (progress)
+            progress(pass + 1, kCalibrationPasses);
     }
-    console.Write(L"\b");
 
     if (numerator != 0)
         job.settleCount.store(std::min(largest, kMaxSettleCount), std::memory_order_relaxed);

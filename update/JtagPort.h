@@ -7,23 +7,28 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
+#include "ExternalDeviceLayer/RegisterLayout.h"
 #include "platform/Platform.h"
 #include "update/DeviceUpdate.h"
 
-// GPIO register group, byte offsets in the card's register window.
-constexpr uint32_t kGpioMask = 0x1798;         // 1: the line is under GPIO control
-constexpr uint32_t kGpioOutput = 0x179C;       // level driven on each output line
-constexpr uint32_t kGpioOutputEnable = 0x17A0; // 1: the line is an output
-constexpr uint32_t kGpioInput = 0x17A4;        // level sampled on each line
+// GPIO register group, byte offsets in the card's register window (layouts in RegisterLayout.h).
+constexpr uint32_t kGpioMask = regs::TRegGPIO_MASK::kOffset;
+constexpr uint32_t kGpioOutput = regs::TRegGPIO_OUTPUT::kOffset;
+constexpr uint32_t kGpioOutputEnable = regs::TRegGPIO_OUTPUT_ENABLE::kOffset;
+constexpr uint32_t kGpioInput = regs::TRegGPIO_INPUT::kOffset;
 
-constexpr uint32_t kLineTck = 0x20000000;
-constexpr uint32_t kLineTms = 0x20;
-constexpr uint32_t kLinesTdi = 0x3800;
-constexpr uint32_t kLinesInput = 0x7; // bit 0 is TDO
-constexpr uint32_t kLineClaim = 0x40000000;
-constexpr uint32_t kLineDone = 0x40;
+constexpr uint32_t kLineTck = regs::TGpioLines::Tck::kMask;
+constexpr uint32_t kLineTms = regs::TGpioLines::Tms::kMask;
+constexpr uint32_t kLinesTdi = regs::TGpioLines::Tdi::kMask;
+constexpr uint32_t kLinesInput = regs::TGpioLines::Inputs::kMask; // bit 0 is TDO
+constexpr uint32_t kLineClaim = regs::TGpioLines::Claim::kMask;
+constexpr uint32_t kLineDone = regs::TGpioLines::Done::kMask;
+static_assert(kLineTck == 0x20000000 && kLineTms == 0x20 && kLinesTdi == 0x3800 && kLinesInput == 0x7 &&
+                  kLineClaim == 0x40000000 && kLineDone == 0x40,
+              "the JTAG lines of the GPIO group");
 
 // Port modes of a job.
 constexpr int32_t kPortCalibrated = 0;  // calibrate at setup, settle after every write, release at close
@@ -69,14 +74,20 @@ int32_t GotoTapState(tagDeviceUpdate& job, RegisterBus& bus, uint8_t& tapState, 
 void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const uint8_t* tdi, uint32_t length,
                uint8_t* captured, bool exit);
 
+// How calibration goes, for whoever waits for it to show (the port layer shows nothing): called with 0
+// before the first pass, then after each pass with the number of passes done, up to `total`. May be empty.
+using CalibrationProgress = std::function<void(uint32_t done, uint32_t total)>;
+
 // Claims the JTAG lines of the card: memory space on, the claim line pulsed into the output image, TCK low,
-// TMS high, TDI low. In port mode 0 it calibrates the settle count first, with its spinner on the console.
-void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console);
+// TMS high, TDI low. In port mode 0 it calibrates the settle count first, telling `progress` how it goes.
+void InitJtagPort(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                  const CalibrationProgress& progress);
 
 // Measures the raw write rate of the output register against the processor clock and stores the settle
 // count it calls for, at most 64. Leaves TDI high in the image. A pass too fast for the counter to see counts
 // as the fastest rate (64); with the processor clock unknown the settle count is left as it is.
-void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock, plat::Console& console);
+void CalibrateSettleCount(tagDeviceUpdate& job, RegisterBus& bus, plat::Clock& clock,
+                          const CalibrationProgress& progress);
 
 // After the update: a pulse on line 6 when the update succeeded, and in port mode 0 all lines released.
 // In read-back mode each of the pulse's first three writes is followed by a wait for the next microsecond.

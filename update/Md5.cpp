@@ -201,7 +201,7 @@ std::string CMd5::HexText() const {
         return std::string();
     static const char kHex[] = "0123456789abcdef";
     std::string text(32, '0');
-    for (int i = 0; i < 16; ++i) {
+    for (size_t i = 0; i < 16; ++i) {
         text[2 * i] = kHex[digest_[i] >> 4];
         text[2 * i + 1] = kHex[digest_[i] & 15];
     }

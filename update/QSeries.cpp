@@ -25,7 +25,8 @@ FpgaVersion CQSeries::GetFpgaVersion() {
     return FpgaVersion{L"0.0.000", false};
 }
 
-CQSeries* CreateCard(const tagPciInfo* info, const CCmdLine& cmdLine, int32_t index, RegisterBus& bus) {
+CQSeries* CreateCard(const tagPciInfo* info, const tagCmdLineOptions& cmdLine, int32_t index,
+                     RegisterBus& bus) {
     CQSeries* card = new CQSeries(bus);
     card->cmdLine = cmdLine;
     card->deviceIndex = index;

@@ -6,7 +6,7 @@
 
 #include "ExternalDeviceLayer/PciScan.h"
 #include "ExternalDeviceLayer/RegisterBus.h"
-#include "app/CmdLine.h"
+#include "update/CmdLineOptions.h"
 #include "update/DeviceUpdate.h"
 
 // Result of a card that could not be driven at all: no register window, or no worker thread. The
@@ -22,7 +22,7 @@ public:
     // Updates the card; returns the result code, which is also stored in the job.
     virtual int32_t Update(tagDeviceUpdate* job) = 0;
 
-    CCmdLine cmdLine;
+    tagCmdLineOptions cmdLine; // a copy of the run's options
 };
 
 // An FPGA version as text, and whether it is new enough for the flash-image path (1.6.13 or later).
@@ -53,7 +53,8 @@ private:
 };
 
 // A new card object for the card's PCI record, with a copy of the options.
-CQSeries* CreateCard(const tagPciInfo* info, const CCmdLine& cmdLine, int32_t index, RegisterBus& bus);
+CQSeries* CreateCard(const tagPciInfo* info, const tagCmdLineOptions& cmdLine, int32_t index,
+                     RegisterBus& bus);
 
 // Starts a thread that runs the card's Update on the job and detaches it at once. False when no thread could
 // be started; the job then carries a failure result.

@@ -24,7 +24,8 @@ namespace {
 // Object names become file names: letters, digits, '-', '_' and '.' stay, anything else is %XX.
 std::string FileNameOf(const std::wstring& name) {
     std::string out;
-    for (unsigned char c : sim::ToUtf8(name)) {
+    for (const char ch : sim::ToUtf8(name)) {
+        const auto c = static_cast<unsigned char>(ch);
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
             c == '_' || c == '.') {
             out += static_cast<char>(c);
@@ -39,13 +40,13 @@ std::string FileNameOf(const std::wstring& name) {
 
 } // namespace
 
-std::string SimProcesses::ObjectPath(const std::string& kind, const std::wstring& name) const {
+std::string SimNamedObjects::ObjectPath(const std::string& kind, const std::wstring& name) const {
     const std::string folder = machine_.dir + "/objects";
     sim::MakeDirectories(folder);
     return folder + "/" + kind + "-" + FileNameOf(name);
 }
 
-uintptr_t SimProcesses::AddObject(int fd, size_t size) {
+uintptr_t SimNamedObjects::AddObject(int fd, size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     const uintptr_t handle = nextHandle_;
     nextHandle_ += 4;
@@ -53,7 +54,7 @@ uintptr_t SimProcesses::AddObject(int fd, size_t size) {
     return handle;
 }
 
-bool SimProcesses::FindObject(uintptr_t handle, Object& object) {
+bool SimNamedObjects::FindObject(uintptr_t handle, Object& object) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = objects_.find(handle);
     if (it == objects_.end())
@@ -62,21 +63,21 @@ bool SimProcesses::FindObject(uintptr_t handle, Object& object) {
     return true;
 }
 
-uintptr_t SimProcesses::CreateNamedMutex(const std::wstring& name) {
+uintptr_t SimNamedObjects::CreateMutexHandle(const std::wstring& name) {
     const int fd = ::open(ObjectPath("mutex", name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     return fd < 0 ? 0 : AddObject(fd, 0);
 }
 
-Processes::WaitResult SimProcesses::WaitForMutex(uintptr_t mutex, uint32_t milliseconds) {
+NamedMutex::WaitResult SimNamedObjects::WaitForMutex(uintptr_t mutex, uint32_t milliseconds) {
     Object object;
     if (!FindObject(mutex, object))
-        return WaitResult::Failed;
+        return NamedMutex::WaitResult::Failed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (::flock(object.fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
-            return WaitResult::Failed;
+            return NamedMutex::WaitResult::Failed;
         if (milliseconds != 0xFFFFFFFFu && std::chrono::steady_clock::now() >= deadline)
-            return WaitResult::Timeout;
+            return NamedMutex::WaitResult::Timeout;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // An owner that released the mutex cleared the file; one that died left its process id in it.
@@ -87,10 +88,10 @@ Processes::WaitResult SimProcesses::WaitForMutex(uintptr_t mutex, uint32_t milli
     if (::ftruncate(object.fd, 0) != 0 || ::pwrite(object.fd, owner.data(), owner.size(), 0) < 0) {
         // The lock is held all the same; only abandonment detection suffers.
     }
-    return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+    return abandoned ? NamedMutex::WaitResult::Abandoned : NamedMutex::WaitResult::Acquired;
 }
 
-void SimProcesses::ReleaseNamedMutex(uintptr_t mutex) {
+void SimNamedObjects::ReleaseMutexHandle(uintptr_t mutex) {
     Object object;
     if (!FindObject(mutex, object))
         return;
@@ -100,7 +101,7 @@ void SimProcesses::ReleaseNamedMutex(uintptr_t mutex) {
     ::flock(object.fd, LOCK_UN);
 }
 
-uintptr_t SimProcesses::OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) {
+uintptr_t SimNamedObjects::OpenOrCreateMappingHandle(const std::wstring& name, uint32_t size, bool& created) {
     created = false;
     const std::string path = ObjectPath("mapping", name);
     // One opener at a time, so that two first openers do not both create.
@@ -123,7 +124,7 @@ uintptr_t SimProcesses::OpenOrCreateMapping(const std::wstring& name, uint32_t s
     return AddObject(fd, static_cast<size_t>(st.st_size));
 }
 
-void* SimProcesses::MapView(uintptr_t mapping) {
+void* SimNamedObjects::MapView(uintptr_t mapping) {
     Object object;
     if (!FindObject(mapping, object) || object.size == 0)
         return nullptr;
@@ -135,7 +136,7 @@ void* SimProcesses::MapView(uintptr_t mapping) {
     return view;
 }
 
-void SimProcesses::UnmapView(void* view) {
+void SimNamedObjects::UnmapView(void* view) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = views_.find(view);
     if (it == views_.end())
@@ -144,7 +145,7 @@ void SimProcesses::UnmapView(void* view) {
     views_.erase(it);
 }
 
-void SimProcesses::CloseHandle(uintptr_t handle) {
+void SimNamedObjects::CloseObject(uintptr_t handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = objects_.find(handle);
     if (it == objects_.end())
@@ -177,14 +178,14 @@ bool SimLibraries::ServiceInstalled() const {
     return false;
 }
 
-uintptr_t SimLibraries::Load(const std::wstring& name) {
+uintptr_t SimLibraries::LoadHandle(const std::wstring& name) {
     if (sim::FoldCase(name) != sim::FoldCase(L"VskVxdSC.dll") || !ServiceInstalled())
         return 0;
     sim::AttachService(machine_.dir);
     return kServiceModule;
 }
 
-void* SimLibraries::Resolve(uintptr_t library, const char* symbol) {
+void* SimLibraries::ResolveExport(uintptr_t library, const char* symbol) {
     if (library != kServiceModule || !symbol)
         return nullptr;
     // The description can leave exports out: "hw-service-missing = memWrite;memRead".
@@ -218,7 +219,7 @@ void* SimLibraries::Resolve(uintptr_t library, const char* symbol) {
     return nullptr;
 }
 
-void SimLibraries::Free(uintptr_t) {}
+void SimLibraries::FreeHandle(uintptr_t) {}
 
 bool SimResources::Find(const std::string& name, std::vector<uint8_t>& data) {
     if (name.empty() || name.find('/') != std::string::npos || name[0] == '.')

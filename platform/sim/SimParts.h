@@ -74,11 +74,13 @@ public:
     bool MakeDirectory(const std::wstring& path) override;
     bool RemoveFile(const std::wstring& path) override;
     bool FileExists(const std::wstring& path) override;
-    // In use means another open handle holds the file (an flock, see SimProcesses for the convention).
+    // In use means another open handle holds the file (an flock, see SimNamedObjects for the convention).
     bool CreateExclusive(const std::wstring& path, const std::string& bytes) override;
     bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) override;
     // Appended to PendingFileRenameOperations under the Session Manager key, as Windows keeps them.
     bool MoveAtRestart(const std::wstring& from, const std::wstring& to) override;
+    // The simulated drives keep no short names: every path is its own short form.
+    std::wstring ShortPath(const std::wstring& path) override { return path; }
     // Per thread, as on Windows: off only while disabled on 64-bit Windows.
     bool DisableRedirection() override;
     void RevertRedirection() override;
@@ -120,6 +122,8 @@ public:
     WindowsVersion Version() override;
     bool IsWow64Process() override;
     bool Is64BitWindows() override;
+    // x64 (9) on 64-bit Windows, x86 (0) otherwise.
+    int NativeArchitecture() override { return Is64BitWindows() ? 9 : 0; }
     std::string ToNarrow(const std::wstring& text) override;
     std::wstring ToWide(const std::string& text) override;
 
@@ -149,17 +153,36 @@ class SimProcesses final : public Processes {
 public:
     explicit SimProcesses(SimMachine& machine) : machine_(machine) {}
     [[noreturn]] void Exit(int code) override;
+
+private:
+    SimMachine& machine_;
+};
+
+// The priority raise is counted for the run record; the machine has no other power state yet.
+class SimPower final : public Power {
+public:
+    explicit SimPower(SimMachine& machine) : machine_(machine) {}
     void SetHighPriority() override;
-    // Named objects are files in DIR/objects, shared by every process on the machine: a mutex is an flock
-    // on its file, whose content names the owner until release (so a dead owner shows as abandoned); a
-    // mapping is a file mapped shared, new (zeroed) when no other open handle holds it.
-    uintptr_t CreateNamedMutex(const std::wstring& name) override;
-    WaitResult WaitForMutex(uintptr_t mutex, uint32_t milliseconds) override;
-    void ReleaseNamedMutex(uintptr_t mutex) override;
-    uintptr_t OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) override;
+
+private:
+    SimMachine& machine_;
+};
+
+// Named objects are files in DIR/objects, shared by every process on the machine: a mutex is an flock on
+// its file, whose content names the owner until release (so a dead owner shows as abandoned); a mapping is
+// a file mapped shared, new (zeroed) when no other open handle holds it.
+class SimNamedObjects final : public NamedObjects {
+public:
+    explicit SimNamedObjects(SimMachine& machine) : machine_(machine) {}
+
+protected:
+    uintptr_t CreateMutexHandle(const std::wstring& name) override;
+    NamedMutex::WaitResult WaitForMutex(uintptr_t mutex, uint32_t milliseconds) override;
+    void ReleaseMutexHandle(uintptr_t mutex) override;
+    uintptr_t OpenOrCreateMappingHandle(const std::wstring& name, uint32_t size, bool& created) override;
     void* MapView(uintptr_t mapping) override;
     void UnmapView(void* view) override;
-    void CloseHandle(uintptr_t handle) override;
+    void CloseObject(uintptr_t handle) override;
 
 private:
     struct Object {
@@ -183,9 +206,11 @@ private:
 class SimLibraries final : public Libraries {
 public:
     explicit SimLibraries(SimMachine& machine) : machine_(machine) {}
-    uintptr_t Load(const std::wstring& name) override;
-    void* Resolve(uintptr_t library, const char* symbol) override;
-    void Free(uintptr_t library) override;
+
+protected:
+    uintptr_t LoadHandle(const std::wstring& name) override;
+    void* ResolveExport(uintptr_t library, const char* symbol) override;
+    void FreeHandle(uintptr_t library) override;
 
 private:
     bool ServiceInstalled() const;

@@ -20,6 +20,8 @@ struct SimPlatform final : Platform {
     std::unique_ptr<simbackend::SimEnvironment> envImpl;
     std::unique_ptr<simbackend::SimClock> clockImpl;
     std::unique_ptr<simbackend::SimProcesses> processesImpl;
+    std::unique_ptr<simbackend::SimPower> powerImpl;
+    std::unique_ptr<simbackend::SimNamedObjects> namedObjectsImpl;
     std::unique_ptr<simbackend::SimLibraries> librariesImpl;
     std::unique_ptr<simbackend::SimResources> resourcesImpl;
 };
@@ -54,6 +56,8 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->envImpl = std::make_unique<simbackend::SimEnvironment>(machine);
     platform->clockImpl = std::make_unique<simbackend::SimClock>(machine);
     platform->processesImpl = std::make_unique<simbackend::SimProcesses>(machine);
+    platform->powerImpl = std::make_unique<simbackend::SimPower>(machine);
+    platform->namedObjectsImpl = std::make_unique<simbackend::SimNamedObjects>(machine);
     platform->librariesImpl = std::make_unique<simbackend::SimLibraries>(machine);
     platform->resourcesImpl = std::make_unique<simbackend::SimResources>(machine);
     platform->console = platform->consoleImpl.get();
@@ -62,6 +66,8 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->env = platform->envImpl.get();
     platform->clock = platform->clockImpl.get();
     platform->processes = platform->processesImpl.get();
+    platform->power = platform->powerImpl.get();
+    platform->namedObjects = platform->namedObjectsImpl.get();
     platform->libraries = platform->librariesImpl.get();
     platform->resources = platform->resourcesImpl.get();
     return platform;

@@ -207,7 +207,7 @@ void SimProcesses::Exit(int code) {
     machine_.ExitProcess(static_cast<uint32_t>(code));
 }
 
-void SimProcesses::SetHighPriority() {
+void SimPower::SetHighPriority() {
     ++machine_.highPriority;
 }
 

@@ -12,15 +12,12 @@ namespace plat::win {
 namespace {
 
 class WinLibraries final : public Libraries {
-public:
-    uintptr_t Load(const std::wstring& name) override {
+protected:
+    uintptr_t LoadHandle(const std::wstring& name) override {
         return reinterpret_cast<uintptr_t>(::LoadLibraryW(name.c_str()));
     }
 
-    void* Resolve(uintptr_t library, const char* symbol) override {
-        if (library == 0 || symbol == nullptr) {
-            return nullptr;
-        }
+    void* ResolveExport(uintptr_t library, const char* symbol) override {
         // The logic holds exports as data pointers and converts them back to its function types.
         const FARPROC proc = ::GetProcAddress(reinterpret_cast<HMODULE>(library), symbol);
         void* address = nullptr;
@@ -29,11 +26,7 @@ public:
         return address;
     }
 
-    void Free(uintptr_t library) override {
-        if (library != 0) {
-            ::FreeLibrary(reinterpret_cast<HMODULE>(library));
-        }
-    }
+    void FreeHandle(uintptr_t library) override { ::FreeLibrary(reinterpret_cast<HMODULE>(library)); }
 };
 
 } // namespace

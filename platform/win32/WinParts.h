@@ -13,6 +13,8 @@ std::unique_ptr<Registry> CreateRegistry();
 std::unique_ptr<Environment> CreateEnvironment();
 std::unique_ptr<Clock> CreateClock();
 std::unique_ptr<Processes> CreateProcesses();
+std::unique_ptr<Power> CreatePower();
+std::unique_ptr<NamedObjects> CreateNamedObjects();
 std::unique_ptr<Libraries> CreateLibraries();
 std::unique_ptr<Resources> CreateResources();
 

@@ -12,6 +12,7 @@ public:
     WinPlatform()
         : console_(win::CreateConsole()), files_(win::CreateFileSystem()), registry_(win::CreateRegistry()),
           env_(win::CreateEnvironment()), clock_(win::CreateClock()), processes_(win::CreateProcesses()),
+          power_(win::CreatePower()), namedObjects_(win::CreateNamedObjects()),
           libraries_(win::CreateLibraries()), resources_(win::CreateResources()) {
         console = console_.get();
         files = files_.get();
@@ -19,6 +20,8 @@ public:
         env = env_.get();
         clock = clock_.get();
         processes = processes_.get();
+        power = power_.get();
+        namedObjects = namedObjects_.get();
         libraries = libraries_.get();
         resources = resources_.get();
     }
@@ -30,6 +33,8 @@ private:
     std::unique_ptr<Environment> env_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<Processes> processes_;
+    std::unique_ptr<Power> power_;
+    std::unique_ptr<NamedObjects> namedObjects_;
     std::unique_ptr<Libraries> libraries_;
     std::unique_ptr<Resources> resources_;
 };

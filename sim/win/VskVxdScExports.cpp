@@ -9,7 +9,7 @@
 #include <string>
 #include <type_traits>
 
-#include "ExternalDeviceLayer/VskVxdScAbi.h"
+#include "abi/VskVxdScAbi.h"
 #include "sim/HwService.h"
 #include "sim/win/StandIn.h"
 

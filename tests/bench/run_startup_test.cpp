@@ -3,11 +3,14 @@
 #include <string>
 
 #include "BenchMachine.h"
+#include "Goldens.h"
 #include "LogHeader.h"
 
 namespace {
 
-const char kBanner[] = "\n\nVeskora Q740 Firmware Update Utility - Version 2.0.3.1\n\n\n";
+using testsupport::kBanner;
+using testsupport::kPressAnyKey;
+
 // The default machine's two cards listed, nothing to write.
 const std::string kListed = std::string(kBanner) + "   Found 2 Veskora Q740 graphics cards:\n"
                                                    " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
@@ -19,27 +22,16 @@ TEST(RunStartup, ArgumentsDecideTheConsoleTextAndExitCode) {
         std::string out;
         int exitCode;
     };
-    const std::string help =
-        "VskQ740FwUpdater command line options:\n"
-        "================================\n"
-        "-q, --quiet               Suppresses all prompts\n"
-        "-f, --flash <Filename>    Flashes an FPGA firmware file (*.xsvf)\n"
-        "-b, --nobeep              Suppresses the audible beep during the update process\n"
-        "-x, --xsvf                Force update to be performed by XSVF\n"
-        "-n, --noreboot            Prompt user to perform reboot and re-launch of "
-        "VskQ740FwUpdater\n\n\n"
-        "Sample write (update/flash) command line:\n"
-        "=========================================\n"
-        "VskQ740FwUpdater -f UpdateFilename.xsvf\n\n";
+    const std::string help = std::string("\n\n") + testsupport::kHelpScreen + testsupport::kHelpEnd;
     const Case cases[] = {
-        {{}, kListed + "\n\nPress any key to exit...\n", 1},
+        {{}, kListed + kPressAnyKey, 1},
         {{"-q"}, kListed, 1},
-        {{"-h"}, "\n\n" + help + "\n\nPress any key to exit...\n\n\n", 0},
-        {{"-q", "--HELP", "ignored"}, "\n\n" + help + "\n\nPress any key to exit...\n\n\n", 0},
+        {{"-h"}, help, 0},
+        {{"-q", "--HELP", "ignored"}, help, 0},
         {{"nonsense", "-f", "fw.XSVF", "-tc"},
          "\n\nError: Invalid parameter: 'nonsense'.\n-f is specified but does not point to a .xsvf file.\n"
-         "-tc is specified but parameter is missing.\n\n"
-         "For more information, see the help file [-h].\n\nPress any key to exit...\n\n\n",
+         "-tc is specified but parameter is missing.\n" +
+             std::string(testsupport::kErrorsEnd),
          0},
     };
     BenchMachine machine;
@@ -105,7 +97,7 @@ TEST(RunStartup, TestCountWaitsSixtySecondsOnTheMachineClockAndIsQuiet) {
 TEST(RunStartup, KeyWaitEndsWithTheInput) {
     BenchMachine machine;
     const ProgramRun run = machine.Run({}, "k");
-    EXPECT_EQ(run.raw.out, kListed + "\n\nPress any key to exit...\n");
+    EXPECT_EQ(run.raw.out, kListed + kPressAnyKey);
     EXPECT_EQ(run.exitCode, 1);
 }
 

@@ -15,9 +15,28 @@ RunResult Q740sim(const std::vector<std::string>& args) {
     return RunProgram(argv);
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+// The environment section of `q740sim show` for a machine whose temporary folder is `temp`; 64-bit
+// Windows also has the 32-bit program folder.
+std::string Environment(const std::string& temp, bool os64) {
+    return "Environment:\n"
+           "  USERPROFILE=C:\\Users\\user\n"
+           "  LOCALAPPDATA=C:\\Users\\user\\AppData\\Local\n"
+           "  APPDATA=C:\\Users\\user\\AppData\\Roaming\n"
+           "  TEMP=" +
+           temp +
+           "\n"
+           "  TMP=C:\\Users\\user\\AppData\\Local\\Temp\n"
+           "  SystemDrive=C:\n"
+           "  SystemRoot=C:\\Windows\n"
+           "  windir=C:\\Windows\n"
+           "  ProgramFiles=C:\\Program Files\n" +
+           (os64 ? "  ProgramFiles(x86)=C:\\Program Files (x86)\n" : "");
 }
+
+const char kProgramLines[] =
+    "  Program: C:\\Program Files\\Veskora\\VskQ740FwUpdater.exe\n"
+    "  Command line starts with: \"C:\\Program Files\\Veskora\\VskQ740FwUpdater.exe\"\n"
+    "  Display driver: installed; desktop manager: installed; hardware-access service: not installed\n";
 
 TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
     testsupport::TempDir temp;
@@ -25,21 +44,20 @@ TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
     ASSERT_EQ(Q740sim({"create", "--dir", dir}).exitCode, 0);
     const RunResult show = Q740sim({"show", "--dir", dir});
     ASSERT_EQ(show.exitCode, 0) << show.err;
-    for (const char* line : {
-             "  Windows 10.0, 64-bit; processor 3000 MHz; real clock\n",
-             "  Display driver: installed; desktop manager: installed; hardware-access service: not "
-             "installed\n",
-             "  LOCALAPPDATA=C:\\Users\\user\\AppData\\Local\n",
-             "  ProgramFiles(x86)=C:\\Program Files (x86)\n",
-             "  03:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 0, registers at "
-             "0xFE800000 (64-bit BAR), FPGA firmware 1.6.10\n",
-             "  03:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n",
-             "  04:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 1, registers at "
-             "0xFE600000 (64-bit BAR), FPGA firmware 1.6.10\n",
-             "  00:02.0  8086:3E92  subsystem 0x86941028  rev 00  class 030000  display adapter\n",
-             "Last run: none recorded\n",
-         })
-        EXPECT_TRUE(Contains(show.out, line)) << line << "\n--- got:\n" << show.out;
+    EXPECT_EQ(
+        show.out,
+        "Machine: " + dir + "\n  Windows 10.0, 64-bit; processor 3000 MHz; real clock\n" + kProgramLines +
+            Environment("C:\\Users\\user\\AppData\\Local\\Temp", true) +
+            "PCI functions:\n"
+            "  00:00.0  8086:3EC2  subsystem 0x86941028  rev 00  class 060000  other\n"
+            "  00:02.0  8086:3E92  subsystem 0x86941028  rev 00  class 030000  display adapter\n"
+            "  03:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 0, registers at "
+            "0xFE800000 (64-bit BAR), FPGA firmware 1.6.10\n"
+            "  03:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n"
+            "  04:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 1, registers at "
+            "0xFE600000 (64-bit BAR), FPGA firmware 1.6.10\n"
+            "  04:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n"
+            "Last run: none recorded\n");
 
     const std::string key = "SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
     ASSERT_EQ(Q740sim({"reg-set", "--dir", dir, key, "Log", "--sz", "Found 2 cards\n"}).exitCode, 0);
@@ -47,13 +65,19 @@ TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
     ASSERT_EQ(Q740sim({"reg-set", "--dir", dir, key, "Config", "--bytes", "lv=1"}).exitCode, 0);
     const RunResult reg = Q740sim({"reg", "--dir", dir});
     ASSERT_EQ(reg.exitCode, 0);
-    EXPECT_TRUE(
-        Contains(reg.out, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\n"));
-    EXPECT_TRUE(Contains(reg.out, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater\n"
-                                  "  Config  REG_SZ bytes \"lv=1\"\n"
-                                  "  Log  REG_SZ \"Found 2 cards\\n\"\n"
-                                  "  Validate  REG_DWORD 0x00000002 (2)\n"))
-        << reg.out;
+    EXPECT_EQ(reg.out, "HKEY_LOCAL_MACHINE\\SOFTWARE\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Veskora Graphics\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater\n"
+                       "  Config  REG_SZ bytes \"lv=1\"\n"
+                       "  Log  REG_SZ \"Found 2 cards\\n\"\n"
+                       "  Validate  REG_DWORD 0x00000002 (2)\n"
+                       "HKEY_LOCAL_MACHINE\\SYSTEM\n"
+                       "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\n"
+                       "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\n");
 
     ASSERT_EQ(Q740sim({"reg-delete", "--dir", dir, key, "Log"}).exitCode, 0);
     const RunResult missing = Q740sim({"reg-delete", "--dir", dir, key, "Log"});
@@ -75,13 +99,12 @@ TEST(Q740sim, CreateFromADescriptionWithOverrides) {
                                       "6.1", "--os32", "--virtual-clock", "--env", "TEMP=D:\\t"});
     ASSERT_EQ(create.exitCode, 0) << create.err;
     const RunResult show = Q740sim({"show", "--dir", dir});
-    EXPECT_TRUE(Contains(show.out, "  Windows 6.1, 32-bit; processor 2400 MHz; virtual clock\n")) << show.out;
-    EXPECT_TRUE(Contains(show.out,
-                         "  21:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 000000  Q740 card "
-                         "0, registers at 0xD0000000 (32-bit BAR), mapping fails, FPGA firmware 1.6.10\n"))
-        << show.out;
-    EXPECT_TRUE(Contains(show.out, "  TEMP=D:\\t\n"));
-    EXPECT_FALSE(Contains(show.out, "ProgramFiles(x86)"));
+    EXPECT_EQ(show.out, "Machine: " + dir + "\n  Windows 6.1, 32-bit; processor 2400 MHz; virtual clock\n" +
+                            kProgramLines + Environment("D:\\t", false) +
+                            "PCI functions:\n"
+                            "  21:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 000000  Q740 card 0, "
+                            "registers at 0xD0000000 (32-bit BAR), mapping fails, FPGA firmware 1.6.10\n"
+                            "Last run: none recorded\n");
     EXPECT_TRUE(sim::IsDirectory(dir + "/D/t"));
     // The key later models read is kept in the machine's description.
     sim::MachineDescription m;
@@ -89,6 +112,46 @@ TEST(Q740sim, CreateFromADescriptionWithOverrides) {
     ASSERT_TRUE(sim::LoadMachine(dir, m, error)) << error;
     ASSERT_EQ(m.pci.size(), 1u);
     EXPECT_EQ(m.pci[0].extra, (sim::KeyValues{{"fpga", "1.6.13"}}));
+}
+
+// Every key of the [machine] section that has a create option: the option sets exactly that key.
+TEST(Q740sim, CreateOptionsSetTheirKeys) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string key, value;
+    } cases[] = {
+        {{"--windows", "6.0"}, "windows", "6.0"},
+        {{"--os32"}, "os64", "0"},
+        {{"--mhz", " 1800"}, "mhz", "1800"},
+        {{"--program", "D:\\u.exe"}, "program", "D:\\u.exe"},
+        {{"--command-name", "VskQ740FwUpdater"}, "command-name", "VskQ740FwUpdater"},
+        {{"--virtual-clock"}, "clock", "virtual"},
+        {{"--no-driver"}, "display-driver", "0"},
+        {{"--no-desktop-manager"}, "desktop-manager", "0"},
+        {{"--service-installed"}, "hw-service", "1"},
+        {{"--service-missing", "memRead", "--service-missing", "memWrite"},
+         "hw-service-missing",
+         "memRead;memWrite"},
+        {{"--locked-file", "C:\\a", "--locked-file", "C:\\b"}, "locked-files", "C:\\a;C:\\b"},
+        {{"--restart-moves-fail"}, "restart-moves", "fail"},
+    };
+    const std::string defaults = sim::FormatDescription(sim::DefaultMachine());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        testsupport::TempDir temp;
+        const std::string dir = temp.Path() + "/m";
+        std::vector<std::string> args{"create", "--dir", dir};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Q740sim(args).exitCode, 0);
+        std::string text;
+        ASSERT_TRUE(sim::ReadFile(sim::DescriptionPath(dir), text));
+        // The default description with that one line changed.
+        std::string expected = defaults;
+        const size_t line = expected.find("\n" + c.key + " = ") + 1;
+        const size_t end = expected.find('\n', line);
+        expected.replace(line, end - line, c.key + " = " + c.value);
+        EXPECT_EQ(text, expected);
+    }
 }
 
 TEST(Q740sim, BadUseSaysWhyAndFails) {
@@ -118,7 +181,10 @@ TEST(Q740sim, BadUseSaysWhyAndFails) {
     EXPECT_EQ(again.err,
               "q740sim: a machine already exists in " + dir + " (--force replaces its description)\n");
     EXPECT_EQ(Q740sim({"create", "--dir", dir, "--force", "--cards", "3"}).exitCode, 0);
-    EXPECT_TRUE(Contains(Q740sim({"show", "--dir", dir}).out, "Q740 card 2,"));
+    const std::string shown = Q740sim({"show", "--dir", dir}).out;
+    EXPECT_NE(shown.find("\n  05:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 2, "),
+              std::string::npos)
+        << shown;
 }
 
 TEST(Q740sim, TheProgramMakesTheDefaultMachineAndRecordsItsFullExitCode) {

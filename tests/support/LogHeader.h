@@ -29,13 +29,4 @@ inline size_t LogHeaderAt(const std::string& text, size_t pos) {
     return rule.size() + shape.size() + rule.size();
 }
 
-// True when every line feed in the text follows a carriage return.
-inline bool AllLineEndsCrLf(const std::string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-            return false;
-    }
-    return true;
-}
-
 } // namespace testsupport

@@ -91,7 +91,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
             fds[n] = {inFd, POLLOUT, 0};
             inIdx = n++;
         }
-        if (poll(fds, n, 100) < 0)
+        if (poll(fds, static_cast<nfds_t>(n), 100) < 0)
             continue;
         auto drain = [&](int idx, int fd, std::string& sink, bool& open) {
             if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR)))

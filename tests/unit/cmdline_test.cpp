@@ -3,23 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "Goldens.h"
 #include "app/CmdLine.h"
-#include "fakes/FakeConsole.h"
+#include "fakes/FakePlatform.h"
 
 namespace {
 
-const char kHelp[] =
-    "VskQ740FwUpdater command line options:\n"
-    "================================\n"
-    "-q, --quiet               Suppresses all prompts\n"
-    "-f, --flash <Filename>    Flashes an FPGA firmware file (*.xsvf)\n"
-    "-b, --nobeep              Suppresses the audible beep during the update process\n"
-    "-x, --xsvf                Force update to be performed by XSVF\n"
-    "-n, --noreboot            Prompt user to perform reboot and re-launch of VskQ740FwUpdater\n"
-    "\n\n"
-    "Sample write (update/flash) command line:\n"
-    "=========================================\n"
-    "VskQ740FwUpdater -f UpdateFilename.xsvf\n\n";
+const std::string kHelp = testsupport::kHelpScreen;
 
 struct Parsed {
     CCmdLine::Outcome outcome;
@@ -121,7 +111,7 @@ TEST(CmdLine, ErrorsAreAllReportedInOrder) {
 TEST(CmdLine, HelpStopsTheParseAfterEarlierErrors) {
     Parsed p = ParseArgs({"bad", "-H", "alsobad"});
     EXPECT_EQ(p.outcome, CCmdLine::Outcome::Help);
-    EXPECT_EQ(p.out, std::string("\n\nError: Invalid parameter: 'bad'.\n") + kHelp);
+    EXPECT_EQ(p.out, "\n\nError: Invalid parameter: 'bad'.\n" + kHelp);
     for (const char* form : {"/?", "-?", "--?", "--HELP", "-help"})
         EXPECT_EQ(ParseArgs({form}).outcome, CCmdLine::Outcome::Help) << form;
 }
@@ -155,20 +145,13 @@ TEST(CmdLine, NumbersParseLikeDecimalText) {
 }
 
 TEST(CmdLine, ParseWaitsForAKeyAndExitsWithZeroOnErrorsAndHelp) {
-    struct ExitCalled {
-        int code;
-    };
-    struct ThrowingProcesses : plat::Processes {
-        [[noreturn]] void Exit(int code) override { throw ExitCalled{code}; }
-        void SetHighPriority() override {}
-    };
     struct Case {
         std::vector<std::string> args;
         std::string tail;
     };
     const Case cases[] = {
-        {{"x"}, "\nFor more information, see the help file [-h].\n\nPress any key to exit...\n\n\n"},
-        {{"-h"}, "\n\nPress any key to exit...\n\n\n"},
+        {{"x"}, testsupport::kErrorsEnd},
+        {{"-h"}, testsupport::kHelpEnd},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -177,13 +160,13 @@ TEST(CmdLine, ParseWaitsForAKeyAndExitsWithZeroOnErrorsAndHelp) {
         for (auto& a : args)
             argv.push_back(a.data());
         FakeConsole console;
-        ThrowingProcesses processes;
+        FakeProcesses processes;
         CCmdLine options;
         options.quiet = 1; // the waits happen even in quiet mode
         try {
             options.Parse(static_cast<int>(argv.size()), argv.data(), console, processes);
             ADD_FAILURE() << "Parse returned";
-        } catch (const ExitCalled& e) {
+        } catch (const FakeProcesses::ExitCalled& e) {
             EXPECT_EQ(e.code, 0);
         }
         EXPECT_EQ(console.keyWaits, 1);

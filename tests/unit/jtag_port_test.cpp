@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "fakes/FakeConsole.h"
 #include "fakes/RecordingRegisterBus.h"
 #include "update/JtagPort.h"
 
@@ -53,7 +52,11 @@ struct Port {
     tagDeviceUpdate job;
     RecordingRegisterBus bus;
     ScriptedClock clock;
-    FakeConsole console;
+    // What calibration reported, as (passes done, passes in all).
+    std::vector<std::pair<uint32_t, uint32_t>> reported;
+    const CalibrationProgress progress = [this](uint32_t done, uint32_t total) {
+        reported.emplace_back(done, total);
+    };
 };
 
 TEST(WritePortRegister, SettleCountDecidesSingleOrDoubleWrite) {
@@ -212,19 +215,19 @@ void PresetConfig(RecordingRegisterBus& bus) {
 TEST(InitJtagPort, FixedSettleModeClaimsTheLinesWithoutCalibration) {
     Port p(kPortFixedSettle, 0);
     PresetConfig(p.bus);
-    InitJtagPort(p.job, p.bus, p.clock, p.console);
+    InitJtagPort(p.job, p.bus, p.clock, p.progress);
     EXPECT_EQ(p.bus.log, ClaimTranscript());
     EXPECT_EQ(p.bus.lastPciHandle, 0x0300u);
     EXPECT_EQ(p.job.gpioImage.load(), 0x40000020u); // claim line kept, TMS high, TCK and TDI low
     EXPECT_EQ(p.job.settleCount.load(), 0u);
     EXPECT_EQ(p.clock.counterReads, 0u);
-    EXPECT_TRUE(p.console.out.empty());
+    EXPECT_TRUE(p.reported.empty());
 }
 
 TEST(InitJtagPort, ReadBackModeVerifiesEveryWindowWrite) {
     Port p(kPortReadBack, 40);
     PresetConfig(p.bus);
-    InitJtagPort(p.job, p.bus, p.clock, p.console);
+    InitJtagPort(p.job, p.bus, p.clock, p.progress);
     std::vector<RegAccess> expected;
     for (const RegAccess& a : ClaimTranscript()) {
         expected.push_back(a);
@@ -242,10 +245,12 @@ TEST(InitJtagPort, CalibratedModeMeasuresBetweenTheClaimAndTdiLow) {
     PresetConfig(p.bus);
     p.clock.mhz = 2000;
     p.clock.step = 1000; // 20000 / 1000 = 20
-    InitJtagPort(p.job, p.bus, p.clock, p.console);
+    InitJtagPort(p.job, p.bus, p.clock, p.progress);
     const std::vector<RegAccess> claim = ClaimTranscript();
     ASSERT_EQ(p.bus.log.size(), claim.size() + 256 * 4096);
-    EXPECT_EQ(std::vector<RegAccess>(p.bus.log.begin(), p.bus.log.begin() + claim.size()), claim);
+    EXPECT_EQ(std::vector<RegAccess>(p.bus.log.begin(),
+                                     p.bus.log.begin() + static_cast<std::ptrdiff_t>(claim.size())),
+              claim);
     for (size_t i = claim.size(); i < p.bus.log.size(); ++i) {
         const uint32_t value = (i - claim.size()) % 2 == 0 ? 0x3800 : 0;
         ASSERT_EQ(p.bus.log[i], (RegAccess{W, kOut, value})) << i;
@@ -273,14 +278,14 @@ TEST(CalibrateSettleCount, KeepsTheLargestQuotientCappedAt64) {
         p.bus.recording = false;
         p.clock.mhz = c.mhz;
         p.clock.step = c.step;
-        CalibrateSettleCount(p.job, p.bus, p.clock, p.console);
+        CalibrateSettleCount(p.job, p.bus, p.clock, p.progress);
         EXPECT_EQ(p.job.settleCount.load(), c.expected);
         EXPECT_EQ(p.bus.accessCount, 256u * 4096u);
         EXPECT_EQ(p.job.gpioImage.load(), kLinesTdi);
     }
 }
 
-TEST(CalibrateSettleCount, TakesTheFastestPassAndDrawsTheSpinner) {
+TEST(CalibrateSettleCount, TakesTheFastestPassAndReportsEveryPass) {
     Port p(kPortCalibrated, 40);
     p.bus.recording = false;
     p.clock.mhz = 1000; // numerator 10000
@@ -297,13 +302,12 @@ TEST(CalibrateSettleCount, TakesTheFastestPassAndDrawsTheSpinner) {
             now += pass == 100 ? 400 : 1000;
         return now;
     };
-    CalibrateSettleCount(p.job, p.bus, p.clock, p.console);
+    CalibrateSettleCount(p.job, p.bus, p.clock, p.progress);
     EXPECT_EQ(p.job.settleCount.load(), 25u);
-    std::string spinner = " ";
-    for (int i = 0; i < 64; ++i)
-        spinner += "\b|\b/\b-\b\\";
-    spinner += "\b";
-    EXPECT_EQ(p.console.out, spinner);
+    std::vector<std::pair<uint32_t, uint32_t>> passes;
+    for (uint32_t done = 0; done <= 256; ++done)
+        passes.emplace_back(done, 256);
+    EXPECT_EQ(p.reported, passes);
 }
 
 TEST(CloseJtagPort, TranscriptsByModeAndSuccess) {

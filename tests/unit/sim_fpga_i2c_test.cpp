@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,7 @@ TEST(SimFpgaI2c, BothVersionReadPatternsGiveTheRunningVersion) {
         sim::CardI2c card(Settings(v));
         EngineMaster master(card.Engine());
         master.Acquire();
-        for (uint8_t slave : {0xD0, 0xD2, 0xD4}) {
+        for (const uint8_t slave : std::initializer_list<uint8_t>{0xD0, 0xD2, 0xD4}) {
             Bytes a, aWide, b(3);
             EXPECT_TRUE(master.Write(slave, 1, 4, {0, 0, 0, 0}));
             ASSERT_TRUE(master.Read(slave, 1, 4, 4, a));
@@ -383,7 +384,7 @@ TEST(SimCardI2c, TheEngineReachesEachFlashThroughItsBridge) {
     card.SetTrace(&trace);
     EngineMaster m(card.Engine());
     m.Acquire();
-    for (uint8_t slave : {0xD0, 0xD2, 0xD4}) {
+    for (const uint8_t slave : std::initializer_list<uint8_t>{0xD0, 0xD2, 0xD4}) {
         EXPECT_EQ(SpiCommand(m, slave, {0x90, 0, 0, 0}, 2), (Bytes{0x9D, 0x11}));
         SpiCommand(m, slave, {0x06}, 0);
         SpiCommand(m, slave, {0x20, 0x00, 0x10, 0x00}, 0); // 4 KB at 0x1000

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "fakes/FakeConsole.h"
 #include "fakes/FakePlatform.h"
 #include "sim/Card.h"
 #include "sim/Fpga.h"
@@ -366,8 +365,7 @@ TEST_F(SimFpgaTest, ExampleStreamUpdatesACardOfTheSimulator) {
     job.stream = stream.data();
     job.streamSize = uint32_t(stream.size());
     FakeClock clock;
-    FakeConsole console;
-    InitJtagPort(job, bus, clock, console);
+    InitJtagPort(job, bus, clock, {});
     EXPECT_EQ(PlayXsvf(job, bus), kXsvfSuccess);
     CloseJtagPort(job, bus, clock, true);
     EXPECT_EQ(card.Record().donePulses, 1u);

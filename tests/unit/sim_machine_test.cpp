@@ -81,12 +81,66 @@ TEST(SimDescription, RegisterWindowFollowsTheBarLayout) {
     }
     const auto space = sim::Q740Card(3, 0xFE800000).ConfigSpace();
     auto dword = [&space](size_t at) {
-        return static_cast<uint32_t>(space[at] | space[at + 1] << 8 | space[at + 2] << 16 |
-                                     static_cast<uint32_t>(space[at + 3]) << 24);
+        return static_cast<uint32_t>(space[at]) | static_cast<uint32_t>(space[at + 1]) << 8 |
+               static_cast<uint32_t>(space[at + 2]) << 16 | static_cast<uint32_t>(space[at + 3]) << 24;
     };
     EXPECT_EQ(dword(0x00), 0x68281002u);
     EXPECT_EQ(dword(0x2C), 0x4D17E6A2u);
     EXPECT_EQ(dword(0x18), 0xFE800004u);
+}
+
+// A model's settings read through its table of fields, as a new model of the machine joins.
+TEST(SimFields, ATableReadsItsKeysReportsTheFirstBadValueAndKeepsTheRest) {
+    struct Settings {
+        uint32_t count = 7;
+        uint32_t level = 3;
+        bool on = false;
+        bool fails = false;
+        std::string name = "x";
+    };
+    using S = Settings;
+    const std::vector<sim::Field<S>> fields = {
+        sim::NumberField<S>("count", &S::count, 4),
+        sim::RangeField<S>("level", &S::level, 1, 5),
+        sim::BoolField<S>("on", &S::on),
+        sim::ChoiceField<S>("mode", &S::fails, "fail", "ok"),
+        sim::TextField<S>("name", &S::name),
+    };
+    struct Case {
+        sim::KeyValues entries;
+        std::string badKey;  // the first refused key
+        std::string written; // the settings written back, "key=value;..."
+        sim::KeyValues unknown;
+    };
+    const Case cases[] = {
+        {{}, "", "count=0x0007;level=3;on=0;mode=ok;name=x;", {}},
+        {{{"COUNT", "0x10"}, {"On", "yes"}, {"mode", "FAIL"}, {"name", " a b "}},
+         "",
+         "count=0x0010;level=3;on=1;mode=fail;name= a b ;",
+         {}},
+        // A bad value keeps its default; the keys after it are read all the same.
+        {{{"level", "9"}, {"count", "x"}, {"on", "1"}},
+         "level",
+         "count=0x0007;level=3;on=1;mode=ok;name=x;",
+         {}},
+        {{{"mode", "maybe"}, {"later", "1"}},
+         "mode",
+         "count=0x0007;level=3;on=0;mode=ok;name=x;",
+         {{"later", "1"}}},
+    };
+    for (const Case& c : cases) {
+        S settings;
+        sim::KeyValues unknown;
+        const sim::FieldError bad = sim::ReadFields(fields, c.entries, settings, &unknown);
+        EXPECT_EQ(bad.key, c.badKey);
+        sim::KeyValues out;
+        sim::WriteFields(fields, settings, out);
+        std::string written;
+        for (const auto& [key, value] : out)
+            written += key + "=" + value + ";";
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(unknown, c.unknown);
+    }
 }
 
 TEST(SimWindowsPaths, DriveMapping) {

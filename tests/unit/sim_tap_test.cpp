@@ -211,7 +211,7 @@ TEST(SimTapPort, TwoWorkersDriveTheirCardsAtOnce) {
     sim::PciBus bus(machine, "", [](const sim::PciFunction&, int) { return std::make_unique<TestDevice>(); });
     std::vector<uint32_t> wrong(2, 0);
     std::vector<std::thread> workers;
-    for (int card = 0; card < 2; ++card) {
+    for (size_t card = 0; card < 2; ++card) {
         workers.emplace_back([&, card] {
             BusRegisters registers(bus);
             for (int i = 0; i < 200; ++i)
@@ -221,7 +221,7 @@ TEST(SimTapPort, TwoWorkersDriveTheirCardsAtOnce) {
     for (std::thread& worker : workers)
         worker.join();
     for (int card = 0; card < 2; ++card) {
-        EXPECT_EQ(wrong[card], 0u) << card;
+        EXPECT_EQ(wrong[static_cast<size_t>(card)], 0u) << card;
         const sim::CardRecord record = bus.Record(card);
         EXPECT_EQ(record.tckEdges, 200u * (6 + 4 + 32 + 2)) << card;
         for (uint64_t count : record.misuse)

@@ -3,15 +3,29 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdateRun.h"
+#include "Goldens.h"
+#include "app/stages/UpdatePhase.h"
 #include "fakes/FakePlatform.h"
+#include "fakes/RecordingRegisterBus.h"
 
 namespace {
+
+// A phase over no cards, for its pieces.
+struct Phase {
+    FakePlatform p;
+    CPrinter printer{p.fakeConsole, p.fakeFiles, p.fakeEnv};
+    tagCardSet cards;
+    RecordingRegisterBus bus;
+    tagCmdLineOptions options;
+    std::atomic<bool> workersStarted{false};
+    tagUpdatePhaseInput input{cards, bus, options, nullptr, false, false, false, false, 800, workersStarted};
+    CUpdatePhase phase{p, printer, input};
+};
 
 TEST(UpdatePhase, XsvfEstimateDependsOnTheLargestSettleCount) {
     const std::pair<uint32_t, int> cases[] = {{0, 5}, {29, 5}, {30, 3}, {40, 3}, {63, 3}, {64, 5}};
     for (const auto& [settle, minutes] : cases)
-        EXPECT_EQ(CUpdateRun::XsvfEstimateMinutes(settle), minutes) << settle;
+        EXPECT_EQ(CUpdatePhase::XsvfEstimateMinutes(settle), minutes) << settle;
 }
 
 TEST(UpdatePhase, CombinedPercentCountsFailedCardsAsDone) {
@@ -42,25 +56,13 @@ TEST(UpdatePhase, CombinedPercentCountsFailedCardsAsDone) {
 }
 
 TEST(UpdatePhase, WarningBoxForTheXsvfStream) {
-    FakePlatform p;
-    CUpdateRun run(p);
-    run.PrintWarningBox();
-    EXPECT_EQ(p.fakeConsole.out, "\n\n"
-                                 "   **********************************************************\n"
-                                 "   *                        WARNING:                        *\n"
-                                 "   *                                                        *\n"
-                                 "   *      ALL DISPLAYS WILL GO BLANK DURING THE UPDATE.     *\n"
-                                 "   *                                                        *\n"
-                                 "   *   FOR CHANGES TO TAKE EFFECT, THE SYSTEM MAY RESTART   *\n"
-                                 "   *               AT THE END OF THE UPDATE.                *\n"
-                                 "   *                                                        *\n"
-                                 "   *   BEFORE RESTARTING YOUR SYSTEM, CLOSE ALL PROGRAMS.   *\n"
-                                 "   **********************************************************\n\n\n");
-    EXPECT_EQ(p.fakeConsole.attributes, (std::vector<uint16_t>{12, 7}));
+    Phase f;
+    f.phase.PrintWarningBox();
+    EXPECT_EQ(f.p.fakeConsole.out, testsupport::WarningBox(true));
+    EXPECT_EQ(f.p.fakeConsole.attributes, (std::vector<uint16_t>{12, 7}));
 }
 
 TEST(UpdatePhase, PromptReadsKeysUntilAnAnswer) {
-    const std::string erase = std::string(39, '\b') + std::string(39, ' ') + std::string(42, '\b');
     struct Case {
         std::vector<int> keys;
         bool goOn;
@@ -74,14 +76,13 @@ TEST(UpdatePhase, PromptReadsKeysUntilAnAnswer) {
         {{}, false, 0},
     };
     for (const Case& c : cases) {
-        FakePlatform p;
-        p.fakeConsole.keys.assign(c.keys.begin(), c.keys.end());
-        CUpdateRun run(p);
-        EXPECT_EQ(run.AskToContinue(), c.goOn);
-        EXPECT_EQ(p.fakeConsole.out, "   Press 'y' to continue, or 'n' to abort." + erase);
-        EXPECT_EQ(p.fakeConsole.keys.size(), c.keysLeft);
+        Phase f;
+        f.p.fakeConsole.keys.assign(c.keys.begin(), c.keys.end());
+        EXPECT_EQ(f.phase.AskToContinue(), c.goOn);
+        EXPECT_EQ(f.p.fakeConsole.out, testsupport::kPrompt + testsupport::PromptErasure());
+        EXPECT_EQ(f.p.fakeConsole.keys.size(), c.keysLeft);
         // The transcript keeps what stood on the screen at the end: the prompt is gone.
-        EXPECT_EQ(run.Printer().Transcript(), L"");
+        EXPECT_EQ(f.printer.Transcript(), L"");
     }
 }
 

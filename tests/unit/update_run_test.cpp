@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "app/UpdateRun.h"
+#include "app/stages/StartUp.h"
+#include "app/stages/UpdateFileCheck.h"
 #include "fakes/FakePlatform.h"
 #include "update/Md5.h"
 
@@ -19,7 +21,7 @@ TEST(UpdateRun, ProgramDirectoryEndsAtTheLastBackslash) {
         {L"VskQ740FwUpdater.exe", L""},
     };
     for (const auto& [module, dir] : cases)
-        EXPECT_EQ(CUpdateRun::ProgramDirectory(module), dir);
+        EXPECT_EQ(ProgramDirectory(module), dir);
 }
 
 TEST(UpdateRun, LogTimeUsesTwelveHourClockWithoutMarker) {
@@ -29,7 +31,7 @@ TEST(UpdateRun, LogTimeUsesTwelveHourClockWithoutMarker) {
         {{2027, 7, 1, 12, 0, 59}, L"01-07-2027 12:00:59"},
     };
     for (const auto& [time, text] : cases)
-        EXPECT_EQ(CUpdateRun::FormatLogTime(time), text);
+        EXPECT_EQ(FormatLogTime(time), text);
 }
 
 struct RunFixture : testing::Test {
@@ -58,7 +60,7 @@ TEST_F(RunFixture, WithoutTheServiceTheRunEndsAfterTheBanner) {
                      "Veskora Q740 Firmware Update Utility - Version 2.0.3.1\r\n\r\n\r\n"
                      "ERROR: InitVSKLibrary failed.\r\n\r\nPress any key to exit...\r\n");
     EXPECT_EQ(p.fakeConsole.keyWaits, 1);
-    EXPECT_TRUE(p.fakeProcesses.highPriority);
+    EXPECT_TRUE(p.fakePower.highPriority);
     EXPECT_EQ(p.fakeConsole.handlers.size(), 2u); // power handler, then the one that swallows events
     EXPECT_TRUE(p.fakeConsole.handlers.back()(plat::kCtrlCEvent));
     EXPECT_EQ(p.fakeConsole.closeRemoved, 1);
@@ -152,22 +154,21 @@ TEST(UpdateRunFiles, ChecksDecidePathAndMessages) {
         if (c.imageFile)
             p.fakeFiles.SetFile(std::string("fw.bit"), image);
         p.fakeFiles.SetFile(std::string("fw.bit.md5"), c.goodImageDigest ? Digest(image) : std::string("0"));
-        CUpdateRun run(p);
-        CCmdLine options;
+        CPrinter printer(p.fakeConsole, p.fakeFiles, p.fakeEnv);
+        tagCmdLineOptions options;
         options.flashFile = "fw.xsvf";
         options.forceXsvf = c.force;
-        run.SetOptions(options);
-        run.CheckUpdateFiles(c.cards);
-        EXPECT_EQ(run.Result(), c.result);
-        EXPECT_EQ(run.XsvfPath(), c.xsvfPath);
-        EXPECT_EQ(run.ImageVerified(), c.verified);
-        EXPECT_EQ(run.UpdateBuffer().size(), c.bufferSize);
+        const tagUpdateFiles files = CheckUpdateFiles(p, printer, options, c.cards);
+        EXPECT_EQ(files.result, c.result);
+        EXPECT_EQ(files.xsvfPath, c.xsvfPath);
+        EXPECT_EQ(files.imageVerified, c.verified);
+        EXPECT_EQ(files.stream.size(), c.bufferSize);
         EXPECT_EQ(p.fakeConsole.out, c.console);
         if (c.force) {
             EXPECT_EQ(p.fakeFiles.ReadCount(std::string("fw.bit")), 0);
         }
         // Only the corrupt message is logged; the open error goes to the console alone.
-        EXPECT_EQ(run.Printer().Transcript().empty(), std::string(c.name).rfind("corrupt", 0) != 0);
+        EXPECT_EQ(printer.Transcript().empty(), std::string(c.name).rfind("corrupt", 0) != 0);
     }
 }
 
@@ -177,15 +178,15 @@ TEST(UpdateRunFiles, RepeatedUpdateTestAlternatesFiles) {
         FakePlatform p;
         p.fakeFiles.SetFile(std::string(used), "data");
         p.fakeFiles.SetFile(std::string(used) + ".md5", Digest("data"));
-        CUpdateRun run(p);
-        CCmdLine options;
+        CPrinter printer(p.fakeConsole, p.fakeFiles, p.fakeEnv);
+        tagCmdLineOptions options;
         options.flashFile = "first.xsvf";
         options.testFlashFile = "second.xsvf";
         options.testCount = count;
-        run.SetOptions(options);
-        run.CheckUpdateFiles(1);
-        EXPECT_EQ(run.Result(), 0) << count;
-        EXPECT_EQ(run.UpdateBuffer().size(), 4u) << count;
+        const tagUpdateFiles files = CheckUpdateFiles(p, printer, options, 1);
+        EXPECT_EQ(files.result, 0) << count;
+        EXPECT_EQ(files.stream.size(), 4u) << count;
+        EXPECT_EQ(files.fileName, std::string(used)) << count;
     }
 }
 

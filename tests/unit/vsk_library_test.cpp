@@ -54,9 +54,11 @@ public:
     std::vector<std::wstring> events;
 };
 
-class ServiceProcesses : public FakeProcesses {
+// The named mutex (handle 11) and the shared mapping (handle 22), recorded.
+class ServiceObjects : public FakeNamedObjects {
 public:
-    uintptr_t CreateNamedMutex(const std::wstring& name) override {
+    using WaitResult = plat::NamedMutex::WaitResult;
+    uintptr_t CreateMutexHandle(const std::wstring& name) override {
         mutexName = name;
         return failMutex ? 0 : 11;
     }
@@ -64,8 +66,8 @@ public:
         waitedMs = ms;
         return waitResult;
     }
-    void ReleaseNamedMutex(uintptr_t) override { ++released; }
-    uintptr_t OpenOrCreateMapping(const std::wstring& name, uint32_t size, bool& created) override {
+    void ReleaseMutexHandle(uintptr_t) override { ++released; }
+    uintptr_t OpenOrCreateMappingHandle(const std::wstring& name, uint32_t size, bool& created) override {
         mappingName = name;
         EXPECT_EQ(size, 8u);
         created = !mappingExists;
@@ -74,7 +76,7 @@ public:
     }
     void* MapView(uintptr_t) override { return failView ? nullptr : &shared; }
     void UnmapView(void*) override { ++unmapped; }
-    void CloseHandle(uintptr_t h) override { closed.push_back(h); }
+    void CloseObject(uintptr_t h) override { closed.push_back(h); }
 
     tagWrapData shared{7, 7}; // garbage until a creator zeroes it
     bool mappingExists = false, failMutex = false, failMapping = false, failView = false;
@@ -92,17 +94,17 @@ uint32_t FakeRead(uint32_t, uint32_t offset, void* buffer, uint32_t, uint32_t) {
 
 class FakeLibraries : public plat::Libraries {
 public:
-    uintptr_t Load(const std::wstring& name) override {
+    uintptr_t LoadHandle(const std::wstring& name) override {
         ++loads;
         EXPECT_EQ(name, L"VskVxdSC.dll");
         return (loadable || (loadableAfterInstall && files && files->HasFile(installedPath))) ? 33 : 0;
     }
     // Every export but the missing one resolves; only csReadWrite is ever called.
-    void* Resolve(uintptr_t, const char* symbol) override {
+    void* ResolveExport(uintptr_t, const char* symbol) override {
         ++resolves[symbol];
         return missing == symbol ? nullptr : reinterpret_cast<void*>(&FakeRead);
     }
-    void Free(uintptr_t) override { ++frees; }
+    void FreeHandle(uintptr_t) override { ++frees; }
     bool loadable = false, loadableAfterInstall = true;
     std::string missing;
     int frees = 0;
@@ -138,7 +140,7 @@ struct ServiceWorld {
     FakePlatform p;
     InstallFiles files;
     FakeRegistry registry;
-    ServiceProcesses processes;
+    ServiceObjects objects;
     FakeLibraries libraries;
     Payloads payloads;
     CVskLibrary service{p};
@@ -150,7 +152,7 @@ struct ServiceWorld {
         p.env = &env;
         p.files = &files;
         p.registry = &registry;
-        p.processes = &processes;
+        p.namedObjects = &objects;
         p.libraries = &libraries;
         p.resources = &payloads;
         libraries.files = &files;
@@ -167,15 +169,15 @@ struct ServiceFixture : testing::Test, ServiceWorld {};
 TEST_F(ServiceFixture, AlreadyLoadingLibraryOnlyCountsAUser) {
     libraries.loadable = true;
     EXPECT_EQ(service.InitVSKLibrary(), 1);
-    EXPECT_EQ(processes.mutexName, L"Global\\VskVxdSCWrapMutex");
-    EXPECT_EQ(processes.mappingName, L"Global\\VskVxdSCWrapData");
-    EXPECT_EQ(processes.waitedMs, 4000u);
-    EXPECT_EQ(processes.shared.users, 1u); // zeroed by the creator, then counted
-    EXPECT_EQ(processes.shared.installed, 0u);
+    EXPECT_EQ(objects.mutexName, L"Global\\VskVxdSCWrapMutex");
+    EXPECT_EQ(objects.mappingName, L"Global\\VskVxdSCWrapData");
+    EXPECT_EQ(objects.waitedMs, 4000u);
+    EXPECT_EQ(objects.shared.users, 1u); // zeroed by the creator, then counted
+    EXPECT_EQ(objects.shared.installed, 0u);
     EXPECT_TRUE(files.events.empty());
     EXPECT_TRUE(registry.keys.empty());
-    EXPECT_EQ(processes.released, 1);
-    EXPECT_EQ(processes.closed, std::vector<uintptr_t>{11}); // the mutex; the mapping stays open
+    EXPECT_EQ(objects.released, 1);
+    EXPECT_EQ(objects.closed, std::vector<uintptr_t>{11}); // the mutex; the mapping stays open
     // A second bring-up in the process only counts.
     EXPECT_EQ(service.InitVSKLibrary(), 1);
     EXPECT_EQ(service.ReferenceCount(), 2);
@@ -184,11 +186,11 @@ TEST_F(ServiceFixture, AlreadyLoadingLibraryOnlyCountsAUser) {
 
 TEST_F(ServiceFixture, ExistingMappingKeepsItsCounts) {
     libraries.loadable = true;
-    processes.mappingExists = true;
-    processes.shared = {1, 4};
+    objects.mappingExists = true;
+    objects.shared = {1, 4};
     EXPECT_EQ(service.InitVSKLibrary(), 1);
-    EXPECT_EQ(processes.shared.users, 5u);
-    EXPECT_EQ(processes.shared.installed, 1u);
+    EXPECT_EQ(objects.shared.users, 5u);
+    EXPECT_EQ(objects.shared.installed, 1u);
 }
 
 TEST(Service, InstallPlacesFilesPerWindowsKind) {
@@ -223,8 +225,8 @@ TEST(Service, InstallPlacesFilesPerWindowsKind) {
                   L"Veskora VskVxdSC Services");
         EXPECT_EQ(w.registry.StringValue(CVskLibrary::kUninstallKey, L"UninstallString"), c.uninstaller);
         EXPECT_EQ(w.registry.lastView32, c.win64);
-        EXPECT_EQ(w.processes.shared.installed, 1u);
-        EXPECT_EQ(w.processes.shared.users, 1u);
+        EXPECT_EQ(w.objects.shared.installed, 1u);
+        EXPECT_EQ(w.objects.shared.users, 1u);
         EXPECT_EQ(w.libraries.loads, 2);
     }
 }
@@ -246,13 +248,13 @@ TEST_F(ServiceFixture, EveryFailureLeavesNothingBehindAndCanBeRetried) {
         void (*arrange)(ServiceWorld&);
     };
     const Case cases[] = {
-        {"mutex cannot be created", [](ServiceWorld& f) { f.processes.failMutex = true; }},
+        {"mutex cannot be created", [](ServiceWorld& f) { f.objects.failMutex = true; }},
         {"mutex not acquired",
-         [](ServiceWorld& f) { f.processes.waitResult = plat::Processes::WaitResult::Timeout; }},
+         [](ServiceWorld& f) { f.objects.waitResult = plat::NamedMutex::WaitResult::Timeout; }},
         {"mutex abandoned",
-         [](ServiceWorld& f) { f.processes.waitResult = plat::Processes::WaitResult::Abandoned; }},
-        {"no mapping", [](ServiceWorld& f) { f.processes.failMapping = true; }},
-        {"no view", [](ServiceWorld& f) { f.processes.failView = true; }},
+         [](ServiceWorld& f) { f.objects.waitResult = plat::NamedMutex::WaitResult::Abandoned; }},
+        {"no mapping", [](ServiceWorld& f) { f.objects.failMapping = true; }},
+        {"no view", [](ServiceWorld& f) { f.objects.failView = true; }},
         {"itanium", [](ServiceWorld& f) { f.arch = 6; }},
         {"payload missing", [](ServiceWorld& f) { f.payloads.missing = "VSKLIB64"; }},
         {"payload length wrong", [](ServiceWorld& f) { f.payloads.badLength = "VSKUNINST"; }},
@@ -277,12 +279,13 @@ TEST_F(ServiceFixture, EveryFailureLeavesNothingBehindAndCanBeRetried) {
               L"C:\\Temp\\~vsk1A2.tmp"})
             EXPECT_FALSE(f.files.HasFile(path)) << std::string(path, path + wcslen(path));
         EXPECT_TRUE(f.registry.keys.empty());
-        EXPECT_EQ(f.processes.shared.users == 1u, false);
-        if (!f.processes.failMutex) {
-            EXPECT_EQ(f.processes.released, 1);
-            EXPECT_EQ(f.processes.closed.front(),
-                      f.processes.failMapping ||
-                              f.processes.waitResult != plat::Processes::WaitResult::Acquired
+        EXPECT_EQ(f.objects.shared.users == 1u, false);
+        if (!f.objects.failMutex) {
+            // Released when the wait made this process its owner (also when abandoned), never otherwise.
+            EXPECT_EQ(f.objects.released,
+                      f.objects.waitResult == plat::NamedMutex::WaitResult::Timeout ? 0 : 1);
+            EXPECT_EQ(f.objects.closed.front(),
+                      f.objects.failMapping || f.objects.waitResult != plat::NamedMutex::WaitResult::Acquired
                           ? 11u
                           : 22u); // the mapping is closed before the mutex
         }
@@ -311,7 +314,7 @@ TEST_F(ServiceFixture, ExportsResolveOnceAndAnIncompleteLibraryIsNotKept) {
         EXPECT_EQ(w.service.InitVSKLibrary(), 0) << name;
         EXPECT_EQ(w.libraries.frees, 1) << name;
         EXPECT_TRUE(w.files.events.empty()) << name;
-        EXPECT_EQ(w.processes.shared.users, 0u) << name;
+        EXPECT_EQ(w.objects.shared.users, 0u) << name;
         value = 0x1234;
         EXPECT_EQ(w.service.HwReadConfig(1, 0, &value), 0u) << name;
         EXPECT_EQ(value, 0x1234u) << name;

@@ -6,28 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "Goldens.h"
 #include "WineHarness.h"
 
 namespace {
 
-const char* const kHelp =
-    "\r\n\r\n"
-    "VskQ740FwUpdater command line options:\r\n"
-    "================================\r\n"
-    "-q, --quiet               Suppresses all prompts\r\n"
-    "-f, --flash <Filename>    Flashes an FPGA firmware file (*.xsvf)\r\n"
-    "-b, --nobeep              Suppresses the audible beep during the update process\r\n"
-    "-x, --xsvf                Force update to be performed by XSVF\r\n"
-    "-n, --noreboot            Prompt user to perform reboot and re-launch of VskQ740FwUpdater\r\n"
-    "\r\n\r\n"
-    "Sample write (update/flash) command line:\r\n"
-    "=========================================\r\n"
-    "VskQ740FwUpdater -f UpdateFilename.xsvf\r\n\r\n"
-    "\r\n\r\nPress any key to exit...\r\n"
-    "\r\n\r\n";
-
-const char* const kMoreInfo =
-    "\r\nFor more information, see the help file [-h].\r\n\r\nPress any key to exit...\r\n\r\n\r\n";
+// What the parser writes, in the C runtime's text mode.
+const std::string kHelp =
+    testsupport::WithCrLf(std::string("\n\n") + testsupport::kHelpScreen + testsupport::kHelpEnd);
+const std::string kMoreInfo = testsupport::WithCrLf(testsupport::kErrorsEnd);
 
 struct Case {
     const char* name;
@@ -69,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"ErrorThenHelp",
                          {"-zz", "-h"},
                          "",
-                         std::string("\r\n\r\nError: Invalid parameter: '-zz'.\r\n") + (kHelp + 4)}),
+                         std::string("\r\n\r\nError: Invalid parameter: '-zz'.\r\n") + kHelp.substr(4)}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 } // namespace

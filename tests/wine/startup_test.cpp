@@ -4,11 +4,11 @@
 // under the local application data folder, appended to by each run.
 #include <gtest/gtest.h>
 
-#include "LogHeader.h"
-
 #include <filesystem>
 #include <string>
 
+#include "Goldens.h"
+#include "LogHeader.h"
 #include "WineHarness.h"
 
 namespace {
@@ -30,12 +30,8 @@ TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
     const testsupport::RunResult run = prefix.Run({}, "");
     ASSERT_FALSE(run.timedOut) << "the final key wait did not end at the end of input";
     EXPECT_EQ(run.exitCode, 1);
-    const size_t banner = run.out.find(kBanner);
-    ASSERT_NE(banner, std::string::npos) << run.out;
-    const size_t failure = run.out.find(kFailure);
-    ASSERT_NE(failure, std::string::npos) << run.out;
-    EXPECT_LT(banner, failure);
-    EXPECT_NE(run.out.find("Press any key to exit...\r\n", failure), std::string::npos) << run.out;
+    EXPECT_EQ(run.out, testsupport::WithCrLf(std::string(testsupport::kBanner) + kFailure +
+                                             testsupport::kPressAnyKey));
 
     // The files written before the failed load are gone again, and so is the uninstall entry.
     for (const char* path : {"/windows/system32/drivers/VskVxdSC.sys", "/windows/syswow64/VskVxdSC.dll",
@@ -54,11 +50,16 @@ TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
     const std::string both = testsupport::ReadFileText(LogPath(prefix));
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(both.substr(0, first.size()), first);
-    for (const std::string& part : {first, both.substr(first.size())}) {
+    const std::string failed = std::string(kBanner) + "\r\n\r\n" + kFailure;
+    const std::pair<std::string, std::string> parts[] = {
+        {first, failed + "\r\n\r\nPress any key to exit...\r\n"}, // a run with the final key wait
+        {both.substr(first.size()), failed},                      // a quiet one
+    };
+    for (const auto& [part, text] : parts) {
         // The header starts each run's part, with a 12-hour clock.
-        EXPECT_GT(testsupport::LogHeaderAt(part, 0), 0u) << part;
-        EXPECT_NE(part.find(std::string(kBanner) + "\r\n\r\n" + kFailure), std::string::npos) << part;
-        EXPECT_TRUE(testsupport::AllLineEndsCrLf(part)) << "a line feed without CR: " << part;
+        const size_t header = testsupport::LogHeaderAt(part, 0);
+        EXPECT_GT(header, 0u) << part;
+        EXPECT_EQ(part.substr(header), text);
     }
 
     // The library that could not be written in place was put in a "vsk" temporary file and scheduled to

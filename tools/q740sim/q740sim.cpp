@@ -21,26 +21,113 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr uint32_t kRegMultiSz = 7;
 
-const char kUsage[] =
-    "usage: q740sim COMMAND [--dir DIR] [options]\n"
-    "  create [--from FILE] [--force] [--windows MAJOR.MINOR] [--os32] [--cards N] [--bar32]\n"
-    "         [--high-windows] [--map-fail INDEX] [--no-driver] [--no-desktop-manager]\n"
-    "         [--service-installed] [--virtual-clock] [--mhz N] [--program PATH]\n"
-    "         [--command-name NAME] [--env NAME=VALUE]... [--locked-file PATH]... [--restart-moves-fail]\n"
-    "         [--service-missing EXPORT]...\n"
-    "                        make a machine (the default one unless options say otherwise)\n"
-    "  show                  print the machine, its environment and PCI functions, the last exit code\n"
-    "  reg                   print the registry (HKEY_LOCAL_MACHINE)\n"
-    "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
-    "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
-    "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
-    "  boot                  restart the machine: carry out the pending restart-time file moves\n"
-    "  probe info [TEXT...] | keys | write | ctrl | sleep MS | exit CODE\n"
-    "                        run platform operations as the program would on this machine\n"
-    "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
+// The options of `create` that shape the machine rather than set one key of its description; the keys'
+// own options come from the description's table of fields (sim::MachineFields).
+struct CreateOptions {
+    std::string from;
+    bool force = false;
+    int cards = -1;
+    bool bar32 = false, highWindows = false;
+    std::vector<int> mapFail;
+    // What is applied after --from, in the order given: a key's field and its value, or (no field) an
+    // environment entry NAME=VALUE.
+    std::vector<std::pair<const sim::Field<sim::MachineDescription>*, std::string>> overrides;
+};
+
+struct ShapeOption {
+    const char* name;
+    const char* valueName; // null: a flag
+    bool repeatable;
+    // False when the value is bad.
+    bool (*apply)(CreateOptions& options, const std::string& value);
+};
+
+const ShapeOption kShapeOptions[] = {
+    {"--from", "FILE", false,
+     [](CreateOptions& o, const std::string& v) {
+         o.from = v;
+         return true;
+     }},
+    {"--force", nullptr, false,
+     [](CreateOptions& o, const std::string&) {
+         o.force = true;
+         return true;
+     }},
+    {"--cards", "N", false,
+     [](CreateOptions& o, const std::string& v) {
+         uint32_t number = 0;
+         if (!sim::ParseU32(v, number) || number > 32)
+             return false;
+         o.cards = static_cast<int>(number);
+         return true;
+     }},
+    {"--bar32", nullptr, false,
+     [](CreateOptions& o, const std::string&) {
+         o.bar32 = true;
+         return true;
+     }},
+    {"--high-windows", nullptr, false,
+     [](CreateOptions& o, const std::string&) {
+         o.highWindows = true;
+         return true;
+     }},
+    {"--map-fail", "INDEX", true,
+     [](CreateOptions& o, const std::string& v) {
+         uint32_t number = 0;
+         if (!sim::ParseU32(v, number))
+             return false;
+         o.mapFail.push_back(static_cast<int>(number));
+         return true;
+     }},
+    {"--env", "NAME=VALUE", true,
+     [](CreateOptions& o, const std::string& v) {
+         o.overrides.emplace_back(nullptr, v);
+         return true;
+     }},
+};
+
+// "[--name VALUE]..." as the usage text shows an option.
+std::string UsageOf(const char* name, const char* valueName, bool repeatable) {
+    return std::string("[") + name + (valueName ? std::string(" ") + valueName : "") + "]" +
+           (repeatable ? "..." : "");
+}
+
+std::string UsageText() {
+    std::vector<std::string> options;
+    for (const ShapeOption& o : kShapeOptions)
+        options.push_back(UsageOf(o.name, o.valueName, o.repeatable));
+    for (const auto& field : sim::MachineFields())
+        if (field.option.name)
+            options.push_back(UsageOf(field.option.name,
+                                      field.option.flagValue ? nullptr : field.option.valueName,
+                                      field.option.repeatable));
+    std::string text = "usage: q740sim COMMAND [--dir DIR] [options]\n  create";
+    size_t column = 8;
+    for (const std::string& option : options) {
+        if (column + 1 + option.size() > 100) {
+            text += "\n        ";
+            column = 8;
+        }
+        text += " " + option;
+        column += 1 + option.size();
+    }
+    return text +
+           "\n"
+           "                        make a machine (the default one unless options say otherwise)\n"
+           "  show                  print the machine, its environment and PCI functions, the last exit "
+           "code\n"
+           "  reg                   print the registry (HKEY_LOCAL_MACHINE)\n"
+           "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
+           "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
+           "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
+           "  boot                  restart the machine: carry out the pending restart-time file moves\n"
+           "  probe info [TEXT...] | keys | write | ctrl | sleep MS | exit CODE\n"
+           "                        run platform operations as the program would on this machine\n"
+           "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
+}
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "q740sim: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "q740sim: %s\n%s", message.c_str(), UsageText().c_str());
     return kExitUsage;
 }
 
@@ -68,43 +155,22 @@ private:
     size_t pos_ = 0;
 };
 
-struct CreateOptions {
-    std::string from;
-    bool force = false;
-    int cards = -1;
-    bool bar32 = false, highWindows = false;
-    std::vector<int> mapFail;
-};
-
 int Create(const std::string& dir, Arguments& args) {
     sim::MachineDescription machine = sim::DefaultMachine();
     CreateOptions options;
-    std::vector<std::string> overrides; // applied after --from
     while (!args.Done()) {
         const std::string arg = args.Next();
         std::string value;
-        uint32_t number = 0;
-        if (arg == "--from" && args.Value(options.from)) {
-        } else if (arg == "--force") {
-            options.force = true;
-        } else if (arg == "--cards" && args.Value(value) && sim::ParseU32(value, number) && number <= 32) {
-            options.cards = static_cast<int>(number);
-        } else if (arg == "--bar32") {
-            options.bar32 = true;
-        } else if (arg == "--high-windows") {
-            options.highWindows = true;
-        } else if (arg == "--map-fail" && args.Value(value) && sim::ParseU32(value, number)) {
-            options.mapFail.push_back(static_cast<int>(number));
-        } else if ((arg == "--windows" || arg == "--mhz" || arg == "--program" || arg == "--command-name" ||
-                    arg == "--env" || arg == "--locked-file" || arg == "--service-missing") &&
-                   args.Value(value)) {
-            overrides.push_back(arg);
-            overrides.push_back(value);
-        } else if (arg == "--os32" || arg == "--no-driver" || arg == "--no-desktop-manager" ||
-                   arg == "--service-installed" || arg == "--virtual-clock" ||
-                   arg == "--restart-moves-fail") {
-            overrides.push_back(arg);
-            overrides.push_back("");
+        const auto shape = std::find_if(std::begin(kShapeOptions), std::end(kShapeOptions),
+                                        [&arg](const ShapeOption& o) { return arg == o.name; });
+        const sim::Field<sim::MachineDescription>* field = sim::FindOption(sim::MachineFields(), arg);
+        if (shape != std::end(kShapeOptions)) {
+            if ((shape->valueName && !args.Value(value)) || !shape->apply(options, value))
+                return Usage("create: bad or incomplete option " + arg);
+        } else if (field && field->option.flagValue) {
+            options.overrides.emplace_back(field, field->option.flagValue);
+        } else if (field && args.Value(value)) {
+            options.overrides.emplace_back(field, value);
         } else {
             return Usage("create: bad or incomplete option " + arg);
         }
@@ -135,46 +201,18 @@ int Create(const std::string& dir, Arguments& args) {
                 function.mapFails = true;
         ++cardIndex;
     }
-    for (size_t i = 0; i < overrides.size(); i += 2) {
-        const std::string& option = overrides[i];
-        const std::string& value = overrides[i + 1];
-        std::string error;
-        if (option == "--windows" || option == "--mhz" || option == "--program" ||
-            option == "--command-name") {
-            // Reuse the description's own parsing so that the option accepts what the file accepts.
-            const std::string key = option == "--mhz" ? "mhz" : option.substr(2);
-            const std::string text = "[machine]\n" + key + " = " + value + "\n";
-            sim::MachineDescription parsed;
-            if (!sim::ParseDescription(text, parsed, error))
-                return Usage("create: " + option + ": bad value " + value);
-            if (option == "--windows")
-                machine.windowsMajor = parsed.windowsMajor, machine.windowsMinor = parsed.windowsMinor;
-            else if (option == "--mhz")
-                machine.processorMhz = parsed.processorMhz;
-            else if (option == "--program")
-                machine.programPath = parsed.programPath;
-            else
-                machine.commandName = parsed.commandName;
-        } else if (option == "--env") {
+    for (const auto& [field, value] : options.overrides) {
+        if (!field) {
             const size_t eq = value.find('=');
             if (eq == std::string::npos || eq == 0)
                 return Usage("create: --env wants NAME=VALUE");
             machine.env.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        } else if (option == "--locked-file" || option == "--service-missing") {
-            std::string& list = option == "--locked-file" ? machine.lockedFiles : machine.hwServiceMissing;
-            list += (list.empty() ? "" : ";") + value;
-        } else if (option == "--restart-moves-fail") {
-            machine.restartMovesFail = true;
-        } else if (option == "--os32") {
-            machine.os64 = false;
-        } else if (option == "--no-driver") {
-            machine.displayDriverInstalled = false;
-        } else if (option == "--no-desktop-manager") {
-            machine.desktopManagerInstalled = false;
-        } else if (option == "--service-installed") {
-            machine.hwServiceInstalled = true;
-        } else if (option == "--virtual-clock") {
-            machine.virtualClock = true;
+        } else if (field->option.repeatable) {
+            // Each use adds to the key's list.
+            const std::string list = field->format(machine);
+            field->parse(machine, list.empty() ? value : list + ";" + value);
+        } else if (!field->parse(machine, sim::Trim(value))) {
+            return Usage("create: " + std::string(field->option.name) + ": bad value " + value);
         }
     }
     if (sim::MachineExists(dir) && !options.force)
@@ -374,7 +412,7 @@ int main(int argc, char** argv) {
         return Usage("no command");
     const std::string command = argv[1];
     if (command == "help" || command == "--help" || command == "-h") {
-        std::printf("%s", kUsage);
+        std::printf("%s", UsageText().c_str());
         return 0;
     }
     // --dir may stand anywhere after the command; take it out first.

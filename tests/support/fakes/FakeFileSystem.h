@@ -53,6 +53,14 @@ public:
     bool RemoveFile(const std::wstring& path) override;
     // True for files only, not folders.
     bool FileExists(const std::wstring& path) override;
+    // Nothing can be created exclusively, made temporary or scheduled for the restart; paths are their own
+    // short form and there is no redirection. Tests that need these override them.
+    bool CreateExclusive(const std::wstring&, const std::string&) override { return false; }
+    bool MakeTempFile(const std::wstring&, const std::wstring&, std::wstring&) override { return false; }
+    std::wstring ShortPath(const std::wstring& path) override { return path; }
+    bool MoveAtRestart(const std::wstring&, const std::wstring&) override { return false; }
+    bool DisableRedirection() override { return false; }
+    void RevertRedirection() override {}
 
 private:
     Faults FaultsOf(const std::wstring& path) const;

@@ -1,5 +1,6 @@
 // A whole platform of fakes for unit tests of the run: recording console, in-memory files, a settable
-// environment and a clock whose sleeps advance it instantly.
+// environment, a clock whose sleeps advance it instantly, a process whose exit throws, and no named objects
+// or libraries (so the service bring-up fails).
 #pragma once
 
 #include <map>
@@ -31,6 +32,7 @@ public:
     plat::WindowsVersion Version() override { return version; }
     bool IsWow64Process() override { return true; }
     bool Is64BitWindows() override { return true; }
+    int NativeArchitecture() override { return 9; }
     std::string ToNarrow(const std::wstring& text) override { return std::string(text.begin(), text.end()); }
     std::wstring ToWide(const std::string& text) override { return std::wstring(text.begin(), text.end()); }
 
@@ -63,8 +65,29 @@ public:
         int code;
     };
     [[noreturn]] void Exit(int code) override { throw ExitCalled{code}; }
+};
+
+class FakePower : public plat::Power {
+public:
     void SetHighPriority() override { highPriority = true; }
     bool highPriority = false;
+};
+
+// No named object can be created: a run on this platform fails its service bring-up at once.
+class FakeNamedObjects : public plat::NamedObjects {
+protected:
+    uintptr_t CreateMutexHandle(const std::wstring&) override { return 0; }
+    plat::NamedMutex::WaitResult WaitForMutex(uintptr_t, uint32_t) override {
+        return plat::NamedMutex::WaitResult::Failed;
+    }
+    void ReleaseMutexHandle(uintptr_t) override {}
+    uintptr_t OpenOrCreateMappingHandle(const std::wstring&, uint32_t, bool& created) override {
+        created = false;
+        return 0;
+    }
+    void* MapView(uintptr_t) override { return nullptr; }
+    void UnmapView(void*) override {}
+    void CloseObject(uintptr_t) override {}
 };
 
 struct FakePlatform : plat::Platform {
@@ -74,6 +97,8 @@ struct FakePlatform : plat::Platform {
         env = &fakeEnv;
         clock = &fakeClock;
         processes = &fakeProcesses;
+        power = &fakePower;
+        namedObjects = &fakeNamedObjects;
         registry = &fakeRegistry;
     }
     FakeConsole fakeConsole;
@@ -81,5 +106,7 @@ struct FakePlatform : plat::Platform {
     FakeEnvironment fakeEnv;
     FakeClock fakeClock;
     FakeProcesses fakeProcesses;
+    FakePower fakePower;
+    FakeNamedObjects fakeNamedObjects;
     FakeRegistry fakeRegistry;
 };

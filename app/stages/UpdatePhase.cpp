@@ -1,9 +1,9 @@
-// The update phase: after the cards are listed, estimate, warn, ask, run one worker per card with a combined
-// progress display, then close the ports and report.
+#include "app/stages/UpdatePhase.h"
+
 #include <string>
 
-#include "app/UpdateRun.h"
 #include "update/JtagPort.h"
+#include "update/QSeries.h"
 
 namespace {
 
@@ -28,24 +28,27 @@ std::wstring EraseText() {
 
 } // namespace
 
-int CUpdateRun::XsvfEstimateMinutes(uint32_t largestSettleCount) {
+CUpdatePhase::CUpdatePhase(plat::Platform& platform, CPrinter& printer, const tagUpdatePhaseInput& input)
+    : platform_(platform), printer_(printer), input_(input) {}
+
+int CUpdatePhase::XsvfEstimateMinutes(uint32_t largestSettleCount) {
     return (largestSettleCount < 30 || largestSettleCount == kMaxSettleCount) ? 5 : 3;
 }
 
-int CUpdateRun::EstimateMinutes() const {
-    if (imageVerified_ && adlMode_)
-        return static_cast<int>(static_cast<uint32_t>(cardCount_) * 8u * 800u / i2cSpeedKhz_);
-    if (imageVerified_)
-        return static_cast<int>(2400u / i2cSpeedKhz_);
-    return XsvfEstimateMinutes(largestSettle_);
+int CUpdatePhase::EstimateMinutes() const {
+    if (input_.imageVerified && input_.adlMode)
+        return static_cast<int>(static_cast<uint32_t>(input_.cards.count) * 8u * 800u / input_.i2cSpeedKhz);
+    if (input_.imageVerified)
+        return static_cast<int>(2400u / input_.i2cSpeedKhz);
+    return XsvfEstimateMinutes(input_.cards.largestSettle);
 }
 
-void CUpdateRun::PrintWarningBox() {
+void CUpdatePhase::PrintWarningBox() {
     std::wstring box = L"\n\n";
     box += kBoxEdge;
     box += L"\n   *                        WARNING:                        *\n";
     box += kBoxEmpty;
-    if (!imageVerified_) {
+    if (!input_.imageVerified) {
         box += L"   *      ALL DISPLAYS WILL GO BLANK DURING THE UPDATE.     *\n";
         box += kBoxEmpty;
     }
@@ -60,7 +63,7 @@ void CUpdateRun::PrintWarningBox() {
     printer_.SetColour(CPrinter::kNormal);
 }
 
-bool CUpdateRun::AskToContinue() {
+bool CUpdatePhase::AskToContinue() {
     printer_.Print(L"   Press 'y' to continue, or 'n' to abort.");
     int key;
     for (;;) {
@@ -76,8 +79,8 @@ bool CUpdateRun::AskToContinue() {
     return key == 'y' || key == 'Y';
 }
 
-bool CUpdateRun::TestAborted() {
-    printer_.Print(L"\nTEST COUNT=%d\n", options_.testCount);
+bool CUpdatePhase::TestAborted() {
+    printer_.Print(L"\nTEST COUNT=%d\n", input_.options.testCount);
     printer_.Print(L"Press SPACE BAR to abort test...");
     bool aborted = false;
     const uint64_t start = platform_.clock->ProcessMilliseconds();
@@ -95,28 +98,29 @@ bool CUpdateRun::TestAborted() {
     return aborted;
 }
 
-void CUpdateRun::StartWorkers() {
+void CUpdatePhase::StartWorkers() {
     printer_.Print(L"Programming the FPGA:....... 00%% ");
     updateStartMs_ = platform_.clock->ProcessMilliseconds();
-    workersStarted_ = true;
-    for (int32_t i = 0; i < cardCount_; ++i) {
-        tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+    input_.workersStarted.store(true);
+    tagCardSet& set = input_.cards;
+    for (int32_t i = 0; i < set.count; ++i) {
+        tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         if (job.regBase == 0) {
             // No register window: nothing can be driven, so the card fails at once.
             job.SetResult(kUpdateCardUnusable);
             continue;
         }
-        StartCardWorker(cards_[static_cast<size_t>(i)].get(), &job);
+        StartCardWorker(set.cards[static_cast<size_t>(i)].get(), &job);
     }
 }
 
-void CUpdateRun::ShowProgress() {
-    const bool beeping = options_.beep && xsvfPath_;
+void CUpdatePhase::ShowProgress() {
+    const bool beeping = input_.options.beep && input_.xsvfPath;
     int beeps = 0;
     size_t turn = 0;
     for (;;) {
         platform_.clock->SleepMs(kProgressPauseMs);
-        const uint32_t percent = CombinedPercent(jobs_.get(), cardCount_);
+        const uint32_t percent = CombinedPercent(input_.cards.jobs.get(), input_.cards.count);
         printer_.Print(L"\b\b\b\b%02d%%", static_cast<int>(percent));
         const wchar_t* spin = kSpinner[turn++ % 4];
         printer_.Print(L"%ls", spin);
@@ -130,26 +134,28 @@ void CUpdateRun::ShowProgress() {
     printer_.Print(L"\b \n\n");
 }
 
-void CUpdateRun::CollectResults() {
-    result_ = 0;
-    for (int32_t i = 0; i < cardCount_; ++i) {
-        tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
+int CUpdatePhase::CollectResults() {
+    int result = 0;
+    tagCardSet& set = input_.cards;
+    for (int32_t i = 0; i < set.count; ++i) {
+        tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         const int32_t code = job.Result();
-        if (adlMode_)
+        if (input_.adlMode)
             job.portMode.store(kPortReadBack);
         if (job.regBase != 0)
-            CloseJtagPort(job, *service_, *platform_.clock, code == 0);
+            CloseJtagPort(job, input_.bus, *platform_.clock, code == 0);
         if (code != 0)
-            result_ = code;
+            result = code;
     }
     platform_.clock->SleepMs(kAfterUpdateWaitMs);
+    return result;
 }
 
-void CUpdateRun::ReportResults() {
-    if (result_ != 0) {
+void CUpdatePhase::ReportResults(int result) {
+    if (result != 0) {
         bool first = true;
-        for (int32_t i = 0; i < cardCount_; ++i) {
-            const int32_t code = jobs_[static_cast<size_t>(i)].Result();
+        for (int32_t i = 0; i < input_.cards.count; ++i) {
+            const int32_t code = input_.cards.jobs[static_cast<size_t>(i)].Result();
             if (code == 0)
                 continue;
             // One line per failed card: a second failure starts on a line of its own.
@@ -159,7 +165,7 @@ void CUpdateRun::ReportResults() {
             printer_.SetColour(CPrinter::kNormal);
             first = false;
         }
-        if (imageVerified_) {
+        if (input_.imageVerified) {
             printer_.SetColour(CPrinter::kRed);
             printer_.Print(
                 L"\nTo avoid this error, run VskQ740FwUpdater with the -x command line parameter.");
@@ -172,14 +178,22 @@ void CUpdateRun::ReportResults() {
     printer_.Print(L"\n");
 }
 
-int CUpdateRun::UpdatePhase() {
-    if (updateBuffer_.empty()) {
-        printer_.Print(L"\n");
-        return FinishAfterUpdate();
+void CUpdatePhase::ClosePorts(bool success) {
+    for (int32_t i = 0; i < input_.cards.count; ++i) {
+        tagDeviceUpdate& job = input_.cards.jobs[static_cast<size_t>(i)];
+        if (job.regBase != 0)
+            CloseJtagPort(job, input_.bus, *platform_.clock, success);
     }
-    for (int32_t i = 0; i < cardCount_; ++i)
-        jobs_[static_cast<size_t>(i)].settleCount.store(largestSettle_);
-    const std::wstring name = platform_.env->ToWide(updateFileName_ ? updateFileName_ : "");
+}
+
+tagUpdatePhaseOutcome CUpdatePhase::Run() {
+    if (!input_.haveStream) {
+        printer_.Print(L"\n");
+        return {};
+    }
+    for (int32_t i = 0; i < input_.cards.count; ++i)
+        input_.cards.jobs[static_cast<size_t>(i)].settleCount.store(input_.cards.largestSettle);
+    const std::wstring name = platform_.env->ToWide(input_.fileName ? input_.fileName : "");
     printer_.Print(L"\n");
     printer_.Print(L"   XSVF update file: %ls\n", name.c_str());
     printer_.Print(L"   Calibration... ");
@@ -187,23 +201,21 @@ int CUpdateRun::UpdatePhase() {
     PrintWarningBox();
 
     bool aborted = false;
-    if (options_.testCount > 0)
+    if (input_.options.testCount > 0)
         aborted = TestAborted();
-    else if (!options_.quiet)
+    else if (!input_.options.quiet)
         aborted = !AskToContinue();
     if (aborted) {
         printer_.Print(L"   Update aborted.\n\n");
-        for (int32_t i = 0; i < cardCount_; ++i) {
-            tagDeviceUpdate& job = jobs_[static_cast<size_t>(i)];
-            if (job.regBase != 0)
-                CloseJtagPort(job, *service_, *platform_.clock, false);
-        }
-        return FinishAfterUpdate();
+        ClosePorts(false);
+        return {};
     }
 
     StartWorkers();
     ShowProgress();
-    CollectResults();
-    ReportResults();
-    return FinishAfterUpdate();
+    tagUpdatePhaseOutcome outcome;
+    outcome.updated = true;
+    outcome.result = CollectResults();
+    ReportResults(outcome.result);
+    return outcome;
 }
