@@ -96,6 +96,11 @@ std::string SimFileSystem::Map(const std::wstring& path) const {
     return sim::MapPath(machine_.dir, windowsPath);
 }
 
+std::string SimFileSystem::MapForChange(const std::wstring& path) const {
+    const std::string mapped = Map(path);
+    return sim::InsideMachine(machine_.dir, mapped) ? mapped : std::string();
+}
+
 ReadStatus SimFileSystem::ReadWhole(const std::string& path, std::vector<uint8_t>& data) {
     return ReadMapped(sim::MapPath(machine_.dir, path), data);
 }
@@ -105,17 +110,17 @@ ReadStatus SimFileSystem::ReadWhole(const std::wstring& path, std::vector<uint8_
 }
 
 bool SimFileSystem::Append(const std::wstring& path, const std::string& bytes) {
-    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    Descriptor fd(::open(MapForChange(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
 }
 
 bool SimFileSystem::WriteWhole(const std::wstring& path, const std::string& bytes) {
-    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644));
+    Descriptor fd(::open(MapForChange(path).c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644));
     return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
 }
 
 bool SimFileSystem::MakeDirectory(const std::wstring& path) {
-    return ::mkdir(Map(path).c_str(), 0755) == 0;
+    return ::mkdir(MapForChange(path).c_str(), 0755) == 0;
 }
 
 bool SimFileSystem::Locked(const std::string& mappedPath) const {
@@ -139,7 +144,7 @@ bool SimFileSystem::Locked(const std::string& mappedPath) const {
 }
 
 bool SimFileSystem::RemoveFile(const std::wstring& path) {
-    const std::string mapped = Map(path);
+    const std::string mapped = MapForChange(path);
     return !Locked(mapped) && ::unlink(mapped.c_str()) == 0;
 }
 
@@ -149,7 +154,7 @@ bool SimFileSystem::FileExists(const std::wstring& path) {
 }
 
 bool SimFileSystem::CreateExclusive(const std::wstring& path, const std::string& bytes) {
-    const std::string mapped = Map(path);
+    const std::string mapped = MapForChange(path);
     if (Locked(mapped))
         return false;
     Descriptor fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
@@ -168,7 +173,7 @@ bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring&
         wchar_t number[8];
         std::swprintf(number, 8, L"%X", (start + i) % 0xFFFF + 1);
         const std::wstring candidate = base + number + L".tmp";
-        const int fd = ::open(Map(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::open(MapForChange(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);
             path = candidate;
@@ -181,7 +186,8 @@ bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring&
 }
 
 bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& to) {
-    if (machine_.description.restartMovesFail)
+    if (machine_.description.restartMovesFail || MapForChange(from).empty() ||
+        (!to.empty() && MapForChange(to).empty()))
         return false;
     auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
     sim::RegistryStore store(machine_.dir);

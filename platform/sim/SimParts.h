@@ -87,6 +87,8 @@ public:
 
 private:
     std::string Map(const std::wstring& path) const;
+    // Map for an operation that changes files: "" (which nothing can open) unless inside the machine.
+    std::string MapForChange(const std::wstring& path) const;
     // A file that the description's "locked-files" holds open: it can be neither created nor removed.
     bool Locked(const std::string& mappedPath) const;
     SimMachine& machine_;

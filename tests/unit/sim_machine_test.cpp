@@ -158,11 +158,37 @@ TEST(SimWindowsPaths, DriveMapping) {
         {"C:\\USERS\\User\\appdata\\new.log", dir + "/C/Users/user/AppData/new.log"},
         {"/tmp/fw\\fw.xsvf", "/tmp/fw/fw.xsvf"},
         {"fw\\fw.xsvf", "fw/fw.xsvf"},
-        {"\\Windows", "/Windows"},
         {"1:\\x", "1:/x"},
+        // Rooted without a drive: the system drive, never the host's root.
+        {"\\Windows", dir + "/C/Windows"},
+        {"\\Veskora\\VskQ740FwUpdater\\VskQ740FwUpdater.log",
+         dir + "/C/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log"},
+        // "." and ".." stay on the drive.
+        {"C:\\..\\..\\etc\\passwd", dir + "/C/etc/passwd"},
+        {"C:\\Users\\..\\..\\..\\x", dir + "/C/x"},
+        {"D:\\a\\.\\b\\..\\c", dir + "/D/a/c"},
+        {"\\..\\x", dir + "/C/x"},
+        {"C:..\\x", dir + "/C/x"},
+        // Network and device paths are on no drive of the machine.
+        {"\\\\server\\share\\x", ""},
+        {"\\\\?\\C:\\x", ""},
+        {"\\\\.\\pipe\\x", ""},
+        {"/\\server\\x", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(sim::MapPath(dir, c.windows), c.host) << c.windows;
+    // What may be changed: only what lies inside the machine folder.
+    const std::pair<std::string, bool> inside[] = {
+        {dir + "/C/x", true},      {dir + "/C", true},          {dir, false},
+        {dir + "/../x", false},    {dir + "/C/../../x", false}, {dir + "x/C", false},
+        {"/Veskora/x.log", false}, {"fw/fw.xsvf", false},       {"", false},
+        {dir + "/./C//y/", true},
+    };
+    for (const auto& [path, expected] : inside)
+        EXPECT_EQ(sim::InsideMachine(dir, path), expected) << path;
+    EXPECT_EQ(sim::MapPathForChange(dir, "\\Veskora\\x"), dir + "/C/Veskora/x");
+    EXPECT_EQ(sim::MapPathForChange(dir, "/tmp/x"), "");
+    EXPECT_EQ(sim::MapPathForChange(dir, "x\\y"), "");
     std::filesystem::remove_all(dir);
 }
 
