@@ -58,14 +58,20 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 ReadStatus ReadMapped(const std::string& path, std::vector<uint8_t>& data) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: a FIFO would otherwise block the open until some writer came.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.Get() < 0)
         return ReadStatus::OpenFailed;
     if (::fstat(fd.Get(), &st) != 0)
         return ReadStatus::SizeFailed;
+    // Only a regular file has a size and an end: a folder, FIFO, socket or device cannot be read whole (and
+    // Windows refuses to open a folder as a file).
     if (!S_ISREG(st.st_mode))
-        return ReadStatus::OpenFailed; // Windows refuses to open a folder as a file
+        return ReadStatus::OpenFailed;
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return ReadStatus::ReadFailed;
     std::vector<uint8_t> bytes;
     try {
         bytes.resize(static_cast<size_t>(st.st_size));

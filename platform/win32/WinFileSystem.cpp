@@ -2,6 +2,8 @@
 // ones. Everything is opened in binary mode; the callers supply their own line ends.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -21,8 +23,19 @@ struct FileCloser {
 };
 using ScopedFile = std::unique_ptr<FILE, FileCloser>;
 
+// Only a file on a disk has a size and an end. A device (CON, NUL, COM1, also as "CON.xsvf" on older
+// Windows), a pipe or a folder is refused before anything is read, so that no read waits for input.
+bool IsDiskFileAttributes(DWORD attributes) {
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 // Reads an open file from start to end. The output is only replaced when everything was read.
 ReadStatus ReadOpenFile(FILE* file, std::vector<uint8_t>& data) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK) {
+        return ReadStatus::OpenFailed;
+    }
     if (_fseeki64(file, 0, SEEK_END) != 0) {
         return ReadStatus::SizeFailed;
     }
@@ -70,6 +83,9 @@ bool WriteOpenFile(FILE* file, const std::string& bytes) {
 class WinFileSystem final : public FileSystem {
 public:
     ReadStatus ReadWhole(const std::string& path, std::vector<uint8_t>& data) override {
+        if (!IsDiskFileAttributes(::GetFileAttributesA(path.c_str()))) {
+            return ReadStatus::OpenFailed;
+        }
         ScopedFile file(std::fopen(path.c_str(), "rb"));
         if (!file) {
             return ReadStatus::OpenFailed;
@@ -78,6 +94,9 @@ public:
     }
 
     ReadStatus ReadWhole(const std::wstring& path, std::vector<uint8_t>& data) override {
+        if (!IsDiskFileAttributes(::GetFileAttributesW(path.c_str()))) {
+            return ReadStatus::OpenFailed;
+        }
         ScopedFile file(_wfopen(path.c_str(), L"rb"));
         if (!file) {
             return ReadStatus::OpenFailed;
