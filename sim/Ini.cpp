@@ -44,7 +44,9 @@ IniFile ParseIni(const std::string& text) {
     IniFile ini;
     IniSection* current = nullptr;
     size_t pos = 0;
+    int number = 0;
     while (pos <= text.size()) {
+        ++number;
         size_t end = text.find('\n', pos);
         if (end == std::string::npos)
             end = text.size();
@@ -63,7 +65,8 @@ IniFile ParseIni(const std::string& text) {
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0) {
-            ++ini.skippedLines;
+            if (ini.skippedLines++ == 0)
+                ini.firstSkippedLine = number;
             continue;
         }
         if (!current)

@@ -30,7 +30,7 @@ TEST(SimDescription, DefaultMachineRoundTripsAndKeepsUnknownKeys) {
 
 TEST(SimDescription, HandWrittenFileWithDefaultsAndErrors) {
     const std::string text = "# two functions, out of order\n"
-                             "[machine]\nwindows = 6.1\nOS64 = no\nclock = virtual\nnonsense line\n"
+                             "[machine]\nwindows = 6.1\nOS64 = no\nclock = virtual\n"
                              "[pci 7]\nlocation = 21:00.0\nkind = q740\nmap = fail\n"
                              "[pci 1]\nlocation = 00:02.0\n";
     sim::MachineDescription m;
@@ -46,13 +46,21 @@ TEST(SimDescription, HandWrittenFileWithDefaultsAndErrors) {
     EXPECT_TRUE(m.pci[1].mapFails);
 
     struct Bad {
-        const char* text;
+        std::string text;
         const char* error;
     } bad[] = {
         {"[machine]\nmhz = fast\n", "[machine] mhz: bad value \"fast\""},
         {"[pci 0]\nlocation = 3:0\n", "[pci 0] location: bad value \"3:0\""},
         {"[pci 0]\nbar2 = 0x100000000\n", "[pci 0] bar2: bad value \"0x100000000\""},
         {"[pci 0]\nlocation=01:00.0\n[pci 1]\nlocation=01:00.0\n", "two PCI functions at 01:00.0"},
+        // Damage: what is left of a file cut short or overwritten is not read as a machine.
+        {"[machine]\nnonsense line\n", "damaged: line 2 is neither a [section], a key = value nor a comment"},
+        {"[machine]\nwindows = 10.0\n[pci 0\nlocation = 03:00.0\n",
+         "damaged: line 3 is neither a [section], a key = value nor a comment"},
+        {"[machine]\n= 1\n", "damaged: line 2 is neither a [section], a key = value nor a comment"},
+        {std::string("[machine]\nwin\0\0\0", 16), "damaged: a NUL byte at offset 13"},
+        {"", "damaged: it describes nothing"},
+        {"# only a comment\n\n", "damaged: it describes nothing"},
     };
     for (const auto& b : bad) {
         EXPECT_FALSE(sim::ParseDescription(b.text, m, error)) << b.text;
