@@ -215,6 +215,50 @@ bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& 
     }) == kErrorSuccess;
 }
 
+bool SimFileSystem::CancelMoveAtRestart(const std::wstring& from, const std::wstring& to) {
+    auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
+    sim::RegistryStore store(machine_.dir);
+    return store.Edit([&](sim::RegTree& tree) {
+        const auto key = tree.find(sim::FoldCase(sim::RegistryStore::NormalizePath(kSessionManager)));
+        if (key == tree.end())
+            return sim::kRegNotFound;
+        const auto value = key->second.values.find(sim::FoldCase(kPendingRenames));
+        if (value == key->second.values.end())
+            return sim::kRegNotFound;
+        // The strings of the list, each closed by a null; the pairs are (from, to).
+        const std::string& data = value->second.data;
+        std::wstring all;
+        for (size_t i = 0; i + 1 < data.size(); i += 2)
+            all += static_cast<wchar_t>(static_cast<unsigned char>(data[i]) |
+                                        static_cast<unsigned char>(data[i + 1]) << 8);
+        std::vector<std::wstring> strings;
+        for (size_t start = 0; start < all.size();) {
+            const size_t end = all.find(L'\0', start);
+            if (end == std::wstring::npos || (end == start && strings.size() % 2 == 0))
+                break; // the closing null (an empty source ends the list)
+            strings.push_back(all.substr(start, end - start));
+            start = end + 1;
+        }
+        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+            if (sim::FoldCase(strings[i]) == sim::FoldCase(ntPath(from)) &&
+                sim::FoldCase(strings[i + 1]) == sim::FoldCase(ntPath(to))) {
+                strings.erase(strings.begin() + static_cast<std::ptrdiff_t>(i),
+                              strings.begin() + static_cast<std::ptrdiff_t>(i + 2));
+                if (strings.empty()) {
+                    key->second.values.erase(value);
+                    return sim::kRegSuccess;
+                }
+                std::string list;
+                for (const std::wstring& text : strings)
+                    list += sim::EncodeUtf16Le(text, true);
+                value->second.data = list + std::string(2, '\0');
+                return sim::kRegSuccess;
+            }
+        }
+        return sim::kRegNotFound;
+    }) == kErrorSuccess;
+}
+
 bool SimFileSystem::DisableRedirection() {
     if (!machine_.description.os64)
         return false;
