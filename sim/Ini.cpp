@@ -81,7 +81,9 @@ std::string FormatIni(const IniFile& ini) {
     for (const auto& section : ini.sections) {
         if (!out.empty())
             out += '\n';
-        if (!section.name.empty())
+        // Keys before any header are a nameless first section; any other nameless section keeps its "[]",
+        // so that it is read back as a section of its own (its keys do not join the section above).
+        if (!section.name.empty() || &section != &ini.sections.front() || section.entries.empty())
             out += "[" + section.name + "]\n";
         for (const auto& [key, value] : section.entries)
             out += key + " = " + value + "\n";

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "sim/Files.h"
+#include "sim/Ini.h"
 #include "sim/Machine.h"
 #include "sim/Text.h"
 #include "sim/WindowsPaths.h"
@@ -285,6 +286,28 @@ TEST(SimText, ConversionsNeverFailAndUtf16IsRecognised) {
     EXPECT_EQ(text, L"C:\\x y");
     EXPECT_FALSE(sim::DecodeUtf16Le("abcd", text)); // plain bytes stay bytes
     EXPECT_FALSE(sim::DecodeUtf16Le("abc", text));
+}
+
+} // namespace
+
+namespace {
+
+// What the INI writer makes of nameless sections reads back as the same sections: keys before any header,
+// an empty "[]" first, and a "[]" further down whose keys must not join the section above.
+TEST(SimIni, NamelessSectionsReadBackAsTheyWere) {
+    const char* const texts[] = {"a = 1\n[x]\nb = 2\n", "[]\n[x]\nb = 2\n", "[x]\nb = 2\n[]\nc = 3\n",
+                                 "[]\n\n[]\nc = 3\n"};
+    for (const char* text : texts) {
+        const sim::IniFile first = sim::ParseIni(text);
+        const std::string written = sim::FormatIni(first);
+        const sim::IniFile again = sim::ParseIni(written);
+        ASSERT_EQ(again.sections.size(), first.sections.size()) << text;
+        for (size_t i = 0; i < first.sections.size(); ++i) {
+            EXPECT_EQ(again.sections[i].name, first.sections[i].name) << text;
+            EXPECT_EQ(again.sections[i].entries, first.sections[i].entries) << text;
+        }
+        EXPECT_EQ(sim::FormatIni(again), written) << text;
+    }
 }
 
 } // namespace
