@@ -131,32 +131,46 @@ TEST(RunUpdate, AnsweringNoWritesNothing) {
                                console.substr(console.find("   Found")) + answered));
 }
 
-TEST(RunUpdate, DamagedStreamsAreRefusedOrFailWithoutHarm) {
+// Damaged streams whose digest matches: every card that did not complete is reported with its code, the
+// run waits for every worker to return before it closes a port, a failed card gets no end-of-update pulse
+// (its FPGA keeps running what it ran before, rather than loading a half-written store), and the exit code
+// is never 0 when a card did not complete. A wrong digest refuses the stream before any card is driven.
+TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
     const std::string good = testsupport::ReadFileText(kStream);
-    ASSERT_GT(good.size(), 1000u);
+    ASSERT_GT(good.size(), 12731u);
+    ASSERT_EQ(good.back(), '\0'); // XCOMPLETE
+    const std::string withoutComplete = good.substr(0, good.size() - 1);
+    std::string flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
+    // XWAIT in Run-Test/Idle for 3,000,000 us: the worker clocks long after its last byte was read.
+    const std::string longWait("\x17\x01\x01\x00\x2d\xc6\xc0", 7);
+    // A status check retried 32 times with a run-test time, that never matches, and no XCOMPLETE.
+    const std::string retried("\x07\x20\x04\x00\x00\x03\xe8\x09\x00\x55", 10);
     struct Case {
         const char* name;
         std::string stream;
         bool rightDigest;
-        std::string tail; // after the progress display
-        int exitCode;
+        int code; // every card's result; 0 for a complete update
     };
-    std::string flipped = good;
-    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
     const Case cases[] = {
-        {"wrong digest", good, false, "", 0},
-        {"truncated, right digest", good.substr(0, good.size() / 3), true,
-         "Update failed on device at index 0 with error code 7\n"
-         "Update failed on device at index 1 with error code 7\n",
-         7},
-        {"garbled, right digest", flipped, true,
-         "Update failed on device at index 0 with error code 2\n"
-         "Update failed on device at index 1 with error code 2\n",
-         2},
+        {"wrong digest", good, false, 0},
+        {"the first 227 bytes", good.substr(0, 227), true, 7},
+        {"the first 10 bytes", good.substr(0, 10), true, 7},
+        {"the single byte 0x01", std::string(1, '\x01'), true, 7},
+        {"a third of the stream", good.substr(0, good.size() / 3), true, 7},
+        {"the first 12,731 bytes", good.substr(0, 12731), true, 7},
+        {"cut inside its last vector", good.substr(0, good.size() - 2), true, 7},
+        {"no XCOMPLETE", withoutComplete, true, 7},
+        {"a long wait instead of XCOMPLETE", withoutComplete + longWait, true, 7},
+        {"an unterminated comment instead of XCOMPLETE", withoutComplete + "\x16no end", true, 7},
+        {"a retried status check instead of the last", good.substr(0, good.size() - 4) + retried, true, 3},
+        {"garbled", flipped, true, 2},
+        {"bytes after XCOMPLETE", good + std::string("\x02\x08", 2), true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BenchMachine machine({"--cards", "2", "--virtual-clock"});
+        const std::string before = Version(machine, 0);
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);
         const std::string digest =
@@ -165,21 +179,30 @@ TEST(RunUpdate, DamagedStreamsAreRefusedOrFailWithoutHarm) {
         const ProgramRun run = machine.Run({"-f", "C:\\fw\\bad.xsvf", "-q"});
         ASSERT_FALSE(run.raw.timedOut);
         if (!c.rightDigest) {
-            // Refused before any card is driven: without a stream no port is claimed or calibrated; the
-            // cards are listed and the run ends.
+            // Without a stream no port is claimed or calibrated; the cards are listed and the run ends.
             EXPECT_TRANSCRIPT(std::string(kBanner) +
                                   "\nError: C:\\fw\\bad.xsvf is corrupt and cannot be used to update your "
                                   "Veskora Q740 graphics cards.\n\n" +
                                   Listing(2) + "\n",
                               run.raw.out);
-            EXPECT_EQ(run.exitCode, c.exitCode);
-        } else {
-            EXPECT_TRANSCRIPT(UpToTheQuestion(2, "C:\\fw\\bad.xsvf") + kProgramming + "{progress+beep}" +
-                                  "\b \n\n" + c.tail,
-                              run.raw.out);
-            EXPECT_EQ(run.exitCode, c.exitCode);
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(Version(machine, 0), before);
+            continue;
         }
-        EXPECT_NE(Version(machine, 0), "1.7.2");
+        std::string end = "\b \n\n";
+        if (c.code == 0) {
+            end += "Execution time = {digits} seconds\n";
+        } else {
+            for (int card = 0; card < 2; ++card)
+                end += std::string(card ? "\n" : "") + "Update failed on device at index " +
+                       std::to_string(card) + " with error code " + std::to_string(c.code);
+            end += "\n";
+        }
+        EXPECT_TRANSCRIPT(UpToTheQuestion(2, "C:\\fw\\bad.xsvf") + kProgramming + "{progress+beep}" + end,
+                          run.raw.out);
+        EXPECT_EQ(run.exitCode, c.code);
+        for (int card = 0; card < 2; ++card)
+            EXPECT_EQ(Version(machine, card), c.code == 0 ? "1.7.2" : before) << "card " << card;
     }
 }
 
