@@ -20,8 +20,9 @@ constexpr int32_t kUpdateFlashWriteFailed = 99;
 constexpr int32_t kUpdateCheckFailed = 45067;
 
 // Result of a card that could not be driven at all: its register window could not be mapped, or its worker
-// thread could not be started. The interpreter never produces this code.
-constexpr int32_t kUpdateCardUnusable = 1;
+// thread could not be started. No other failure and no other way out of the run gives this code, so an
+// installer can tell a card that was never driven from a run that did nothing (exit code 1).
+constexpr int32_t kUpdateCardUnusable = 98;
 
 // The highest progress a running job shows; 100 is stored only by `Finish`.
 constexpr uint32_t kRunningPercentLimit = 99;

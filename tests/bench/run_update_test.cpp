@@ -106,13 +106,13 @@ TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
 TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
     BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1"});
     const ProgramRun run = machine.Run({"-f", kStream, "-q"});
-    // Only the mapped card is calibrated; the other is listed and fails at once with code 1.
+    // Only the mapped card is calibrated; the other is listed and fails at once with a code of its own.
     const std::string golden =
         std::string(kBanner) + CalibrationSpinner() + Listing(2) + "\n   XSVF update file: " + kStream +
         "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" + WarningBox(true) +
-        kProgramming + "{progress+beep}" + "\b \n\nUpdate failed on device at index 1 with error code 1\n";
+        kProgramming + "{progress+beep}" + "\b \n\nUpdate failed on device at index 1 with error code 98\n";
     EXPECT_TRANSCRIPT(golden, run.raw.out);
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 98);
     EXPECT_EQ(Version(machine, 0), "1.7.2");
 }
 
