@@ -81,7 +81,7 @@ bool CVskLibrary::LoadOrInstall() {
     if (architecture == kArchitectureItanium)
         return false;
     win64_ = architecture == kArchitectureX64;
-    library_ = platform_.libraries->Load(kLibraryName);
+    library_ = platform_.libraries->Load(SystemLibraryPath());
     if (library_) {
         // A library that is there but lacks an export is not replaced: the bring-up fails.
         if (!HasEveryExport())
@@ -94,7 +94,7 @@ bool CVskLibrary::LoadOrInstall() {
         RemoveFiles(win64_);
         return false;
     }
-    library_ = platform_.libraries->Load(kLibraryName);
+    library_ = platform_.libraries->Load(SystemLibraryPath());
     if (!library_ || !HasEveryExport()) {
         DeleteUninstallEntry(win64_);
         RemoveFiles(win64_);
@@ -103,6 +103,17 @@ bool CVskLibrary::LoadOrInstall() {
     wrapData_->installed = 1;
     LoadedOnce();
     return true;
+}
+
+// The library is loaded from the system folder, where the bring-up installs it, never by bare name: the
+// search by name would take a copy planted in the program's folder (a downloads folder, say) and run it
+// with administrator rights. For the 32-bit program on 64-bit Windows the system folder is SysWOW64, where
+// the 32-bit library goes.
+std::wstring CVskLibrary::SystemLibraryPath() const {
+    std::wstring windows = platform_.env->WindowsFolder();
+    if (windows.empty() || windows.back() != L'\\')
+        windows += L'\\';
+    return windows + L"System32\\" + kLibraryName;
 }
 
 void CVskLibrary::LoadedOnce() {
@@ -161,6 +172,10 @@ bool CVskLibrary::InstallFiles(bool win64) {
 bool CVskLibrary::WritePayload(const std::wstring& path, const std::string& image, bool redirect) {
     plat::FileSystem& files = *platform_.files;
     const bool redirected = redirect && files.DisableRedirection();
+    // In a 32-bit process on 64-bit Windows System32 names SysWOW64 until redirection is off, so the 64-bit
+    // image would land over the 32-bit one: a switch that fails there is a failed write.
+    if (redirect && !redirected && platform_.env->IsWow64Process())
+        return false;
     bool ok = files.CreateExclusive(path, image);
     if (!ok) {
         // The target is in use: write the image beside it in the temporary folder and let the system put
@@ -191,6 +206,10 @@ void CVskLibrary::RemoveFiles(bool win64) {
     scheduledTemps_.clear();
     for (const PayloadTarget& target : PayloadTargets(win64)) {
         const bool redirected = win64 && files.DisableRedirection();
+        // Without the switch the path would name the other system folder's file: leave it rather than
+        // remove the wrong one.
+        if (win64 && !redirected && platform_.env->IsWow64Process())
+            return;
         const bool gone = !files.FileExists(target.path) || files.RemoveFile(target.path) ||
                           files.MoveAtRestart(target.path, std::wstring());
         if (redirected)

@@ -70,6 +70,7 @@ private:
     bool WriteUninstallEntry(bool win64);
     void DeleteUninstallEntry(bool win64);
     void LoadedOnce();
+    std::wstring SystemLibraryPath() const;
     bool HasEveryExport();
     void* Export(std::atomic<void*>& cache, const char* name);
 

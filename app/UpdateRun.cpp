@@ -21,9 +21,9 @@ void CUpdateRun::CleanUp() {
     if (scan_ && scan_->records)
         scan_->records->SetCount(0, -1);
     // Workers still running (the control handler ends the process during an update) keep their card,
-    // job and stream until the process is gone.
+    // job and stream until the process is gone. The run itself ends only once every worker has finished.
     const bool workersBusy =
-        workersStarted_.load() && cards_.jobs && CombinedPercent(cards_.jobs.get(), cardCount_) < 100;
+        workersStarted_.load() && cards_.jobs && !AllFinished(cards_.jobs.get(), cards_.count);
     if (!workersBusy) {
         files_.stream.clear();
         files_.stream.shrink_to_fit();

@@ -9,8 +9,7 @@
 int32_t CQSeries::Update(tagDeviceUpdate* updateJob) {
     SetPort(*updateJob, bus_, JtagLine::Tms, 1);
     const int32_t result = blocks_.Allocate() ? PlayXsvf(*updateJob, bus_, blocks_) : kXsvfOutOfMemory;
-    updateJob->SetPercent(100);
-    updateJob->SetResult(result);
+    updateJob->Finish(result); // the last access to the job, the card and the stream
     return result;
 }
 
@@ -40,19 +39,24 @@ bool StartCardWorker(CDevBase* card, tagDeviceUpdate* job) {
         std::thread([card, job] { card->Update(job); }).detach();
         return true;
     } catch (const std::system_error&) {
-        job->SetResult(kUpdateCardUnusable);
+        job->Finish(kUpdateCardUnusable);
         return false;
     }
 }
 
-uint32_t CombinedPercent(tagDeviceUpdate* jobs, int32_t count) {
+uint32_t CombinedPercent(const tagDeviceUpdate* jobs, int32_t count) {
     if (count <= 0)
         return 100;
     uint64_t sum = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        if (jobs[i].Result() != 0)
-            jobs[i].SetPercent(100);
+    for (int32_t i = 0; i < count; ++i)
         sum += jobs[i].Percent();
-    }
     return static_cast<uint32_t>(sum / static_cast<uint64_t>(count));
+}
+
+bool AllFinished(const tagDeviceUpdate* jobs, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (!jobs[i].Finished())
+            return false;
+    }
+    return true;
 }

@@ -10,10 +10,6 @@
 #include "update/DeviceUpdate.h"
 #include "update/XsvfPlayer.h"
 
-// Result of a card that could not be driven at all: no register window, or no worker thread. The
-// interpreter never produces this code.
-constexpr int32_t kUpdateCardUnusable = 1;
-
 class CDevBase {
 public:
     CDevBase() = default;
@@ -36,8 +32,8 @@ class CQSeries : public CDevBase {
 public:
     explicit CQSeries(RegisterBus& bus) : bus_(bus) {}
 
-    // The XSVF worker: plays the job's stream into the card's FPGA. A finished job always reads 100 percent,
-    // so the run's progress display ends even when the stream goes on after its last command.
+    // The XSVF worker: plays the job's stream into the card's FPGA, then finishes the job (result, then 100
+    // percent) as its very last act, whatever the stream held after its last command.
     int32_t Update(tagDeviceUpdate* job) override;
     // Reads the FPGA version over the card's I2C engine; "0.0.000" when it cannot be read.
     virtual FpgaVersion GetFpgaVersion();
@@ -60,8 +56,11 @@ CQSeries* CreateCard(const tagPciInfo* info, const tagCmdLineOptions& cmdLine, i
                      RegisterBus& bus);
 
 // Starts a thread that runs the card's Update on the job and detaches it at once. False when no thread could
-// be started; the job then carries a failure result.
+// be started; the job is then finished with kUpdateCardUnusable.
 bool StartCardWorker(CDevBase* card, tagDeviceUpdate* job);
 
-// The run's view of all jobs: every failed job counts as 100 percent; the sum divided by the card count.
-uint32_t CombinedPercent(tagDeviceUpdate* jobs, int32_t count);
+// The run's view of all jobs: the sum of their progress divided by the card count. It reaches 100 only when
+// every job is finished (a failed one included), since a running job shows at most 99.
+uint32_t CombinedPercent(const tagDeviceUpdate* jobs, int32_t count);
+// True when no job has a worker that is still running.
+bool AllFinished(const tagDeviceUpdate* jobs, int32_t count);

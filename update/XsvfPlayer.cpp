@@ -193,8 +193,6 @@ int32_t XsvfInterpreter::Play() {
         const Handler handler = state_.command < kCommandCount ? kHandlers[state_.command] : nullptr;
         state_.error = handler != nullptr ? (this->*handler)() : kXsvfIllegalCommand;
     }
-    if (state_.error == 0)
-        job_.SetPercent(100); // bytes after XCOMPLETE are never read, so the job is complete here
     return state_.error;
 }
 
@@ -215,14 +213,16 @@ uint8_t XsvfInterpreter::TakeByte() {
     return value;
 }
 
-// Percent is consumed * 100 / size after every byte; it changes only at the byte that reaches the next whole
-// percent, so it is computed there, and the division stays out of the per-byte path.
+// Percent is consumed * 100 / size after every byte, held at 99: the last byte read is not the end of the
+// job, whose last command may still clock the chain for a long time; only the worker's finish stores 100.
+// It changes only at the byte that reaches the next whole percent, so it is computed there, and the
+// division stays out of the per-byte path.
 void XsvfInterpreter::UpdatePercent(uint32_t consumed) {
     const uint64_t size = job_.streamSize;
-    const uint32_t percent = consumed >= size ? 100 : uint32_t(uint64_t(consumed) * 100 / size);
+    const uint32_t percent = std::min(uint32_t(uint64_t(consumed) * 100 / size), kRunningPercentLimit);
     job_.SetPercent(percent);
-    nextPercentAt_ = percent >= 100 ? std::numeric_limits<uint32_t>::max()
-                                    : uint32_t(((uint64_t(percent) + 1) * size + 99) / 100);
+    nextPercentAt_ = percent >= kRunningPercentLimit ? std::numeric_limits<uint32_t>::max()
+                                                     : uint32_t(((uint64_t(percent) + 1) * size + 99) / 100);
 }
 
 bool XsvfInterpreter::ReadByte(uint8_t& value) {

@@ -81,9 +81,10 @@ private:
 };
 
 // Plays the job's stream from its read position to XCOMPLETE or the first error and returns the result
-// code. Every byte taken advances `stream` and `consumed` and recomputes `percent`; XCOMPLETE sets
-// `percent` to 100 even when bytes follow it, which are not read. The stream is never read past
-// `streamSize`. The caller sets TMS to 1 in the output image first; the result is not stored in the job.
+// code. Every byte taken advances `stream` and `consumed` and recomputes `percent` (consumed * 100 / size,
+// held at 99: only the worker's `Finish` stores 100); bytes after XCOMPLETE are not read. The stream is never
+// read past `streamSize`. The caller sets TMS to 1 in the output image first; the result is not stored in
+// the job.
 // Allocates the vector blocks for this stream; kXsvfOutOfMemory when they cannot be had.
 int32_t PlayXsvf(tagDeviceUpdate& job, RegisterBus& bus);
 // The same with blocks the caller allocated, for callers that play many streams one after another.

@@ -2,8 +2,9 @@
 
 namespace {
 
-// One card object and one job per card; the listing when asked. Versions that do not allow the flash
-// image clear `imageVerified`.
+// One card object and one job per card; the listing when asked. Each card's JTAG lines are claimed and
+// calibrated (its spinner on the console) while the cards are listed, right before that card's line.
+// Versions that do not allow the flash image clear `imageVerified`.
 void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoiceInput& input, bool list,
                   tagPathChoice& choice) {
     tagCardSet& set = choice.cards;
@@ -11,6 +12,9 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
     set.jobs.reset(new tagDeviceUpdate[static_cast<size_t>(input.cardCount)]);
     set.count = input.cardCount;
     set.largestSettle = 0;
+    if (list)
+        printer.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", input.cardCount,
+                      input.cardCount == 1 ? L"" : L"s");
     for (int32_t i = 0; i < input.cardCount; ++i) {
         const tagPciInfo& info = input.records[i];
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
@@ -30,16 +34,10 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
         set.cards.back()->job = &job;
         if (job.settleCount.load() > set.largestSettle)
             set.largestSettle = job.settleCount.load();
-    }
-    if (list)
-        printer.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", input.cardCount,
-                      input.cardCount == 1 ? L"" : L"s");
-    for (int32_t i = 0; i < input.cardCount; ++i) {
-        const FpgaVersion version = set.cards[static_cast<size_t>(i)]->GetFpgaVersion();
+        const FpgaVersion version = set.cards.back()->GetFpgaVersion();
         if (!version.allowsFlashImage)
             choice.imageVerified = false;
         if (list) {
-            const tagPciInfo& info = input.records[i];
             printer.Print(L" PCIe Bus: 0x%02X%X%X   FPGA version: ", info.bus, info.device, info.function);
             printer.Print(L"%ls\n", version.text.c_str());
         }

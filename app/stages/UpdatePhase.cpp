@@ -107,7 +107,7 @@ void CUpdatePhase::StartWorkers() {
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         if (job.regBase == 0) {
             // No register window: nothing can be driven, so the card fails at once.
-            job.SetResult(kUpdateCardUnusable);
+            job.Finish(kUpdateCardUnusable);
             continue;
         }
         StartCardWorker(set.cards[static_cast<size_t>(i)].get(), &job);
@@ -128,6 +128,7 @@ void CUpdatePhase::ShowProgress() {
             platform_.console->WriteNarrow("\x07");
             beeps = 0;
         }
+        // 100 only when every job is finished: each worker has made its last store and touches nothing more.
         if (percent >= 100)
             break;
     }

@@ -157,21 +157,33 @@ void SimNamedObjects::CloseObject(uintptr_t handle) {
 // The module handle of the hardware-access library; the only library there is.
 constexpr uintptr_t kServiceModule = 0x6E000000;
 
-bool SimLibraries::ServiceInstalled() const {
+bool SimLibraries::ServiceInstalled(const std::wstring& name) const {
     const sim::MachineDescription& m = machine_.description;
     if (m.hwServiceInstalled)
         return true;
-    // The search order of a load by bare name: the program's folder, the system folder (SysWOW64 for the
-    // 32-bit program on 64-bit Windows), the Windows folder.
-    std::vector<std::string> folders;
-    const size_t slash = m.programPath.find_last_of('\\');
-    if (slash != std::string::npos)
-        folders.push_back(m.programPath.substr(0, slash));
-    folders.push_back(m.os64 ? "C:\\Windows\\SysWOW64" : "C:\\Windows\\System32");
-    folders.push_back("C:\\Windows");
-    for (const std::string& folder : folders) {
+    std::vector<std::string> candidates;
+    const std::string text = sim::ToUtf8(name);
+    const size_t separator = text.find_last_of('\\');
+    if (separator != std::string::npos) {
+        // A full path is the one file loaded; the 32-bit program on 64-bit Windows sees SysWOW64 as its
+        // system folder.
+        std::string path = text;
+        const std::string system = "c:\\windows\\system32\\";
+        if (m.os64 && sim::FoldCaseAscii(path.substr(0, system.size())) == system)
+            path = "C:\\Windows\\SysWOW64\\" + path.substr(system.size());
+        candidates.push_back(path);
+    } else {
+        // The search order of a load by bare name: the program's folder, the system folder (SysWOW64 for
+        // the 32-bit program on 64-bit Windows), the Windows folder.
+        const size_t slash = m.programPath.find_last_of('\\');
+        if (slash != std::string::npos)
+            candidates.push_back(m.programPath.substr(0, slash + 1) + text);
+        candidates.push_back((m.os64 ? "C:\\Windows\\SysWOW64\\" : "C:\\Windows\\System32\\") + text);
+        candidates.push_back("C:\\Windows\\" + text);
+    }
+    for (const std::string& candidate : candidates) {
         struct stat st {};
-        const std::string path = sim::MapPath(machine_.dir, folder + "\\VskVxdSC.dll");
+        const std::string path = sim::MapPath(machine_.dir, candidate);
         if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             return true;
     }
@@ -179,7 +191,9 @@ bool SimLibraries::ServiceInstalled() const {
 }
 
 uintptr_t SimLibraries::LoadHandle(const std::wstring& name) {
-    if (sim::FoldCase(name) != sim::FoldCase(L"VskVxdSC.dll") || !ServiceInstalled())
+    const size_t separator = name.find_last_of(L'\\');
+    const std::wstring base = separator == std::wstring::npos ? name : name.substr(separator + 1);
+    if (sim::FoldCase(base) != sim::FoldCase(L"VskVxdSC.dll") || !ServiceInstalled(name))
         return 0;
     sim::AttachService(machine_.dir);
     return kServiceModule;

@@ -216,7 +216,8 @@ protected:
     void FreeHandle(uintptr_t library) override;
 
 private:
-    bool ServiceInstalled() const;
+    // Whether the library `name` (a bare name, searched as Windows does, or a full path) is there.
+    bool ServiceInstalled(const std::wstring& name) const;
     SimMachine& machine_;
 };
 

@@ -35,23 +35,34 @@ std::string Version(BenchMachine& machine, int card) {
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
 }
 
-// The listing of `cards` cards on buses 0x03, 0x04, ... whose versions cannot be read yet.
-std::string Listing(int cards) {
+// The listing of `cards` cards on buses 0x03, 0x04, ... whose versions cannot be read yet. When the stream
+// is played each card's lines are calibrated while it is listed: its spinner comes right before its line
+// (not for the card whose window could not be mapped).
+std::string Listing(int cards, bool calibrated = false, int unmapped = -1) {
     std::string text =
         "   Found " + std::to_string(cards) + " Veskora Q740 graphics card" + (cards == 1 ? ":\n" : "s:\n");
-    for (int i = 0; i < cards; ++i)
+    for (int i = 0; i < cards; ++i) {
+        if (calibrated && i != unmapped)
+            text += CalibrationSpinner();
         text += " PCIe Bus: 0x0" + std::to_string(3 + i) + "00   FPGA version: 0.0.000\n";
+    }
     return text;
 }
 
-// Start-up, calibration of every card (the XSVF stream is played, so each card's lines are calibrated),
-// the listing and the update's announcement, up to the question.
-std::string UpToTheQuestion(int cards, const std::string& file) {
-    std::string text = kBanner;
-    for (int i = 0; i < cards; ++i)
-        text += CalibrationSpinner();
-    return text + Listing(cards) + "\n   XSVF update file: " + file +
+// Start-up, the listing with each card's calibration and the update's announcement, up to the question.
+std::string UpToTheQuestion(int cards, const std::string& file, int unmapped = -1) {
+    return kBanner + Listing(cards, true, unmapped) + "\n   XSVF update file: " + file +
            "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" + WarningBox(true);
+}
+
+// The log's text of a console text: without the banner's first two line feeds (written before the log is
+// opened) and without the calibration spinners, which only the console sees.
+std::string Logged(std::string console) {
+    console.erase(0, 2);
+    const std::string spinner = CalibrationSpinner();
+    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
+        console.erase(at, spinner.size());
+    return console;
 }
 
 const char kProgramming[] = "Programming the FPGA:....... 00% ";
@@ -76,10 +87,8 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
         EXPECT_TRANSCRIPT(UpToTheQuestion(cards, kStream) + kProgramming + "{progress+beep}" + end,
                           run.raw.out);
         // The log has the same text with blanks for backspaces; the spinner and the bell are console-only.
-        const std::string console = UpToTheQuestion(cards, kStream);
-        const std::string logged = console.substr(2, console.find(CalibrationSpinner()) - 2) +
-                                   console.substr(console.find("   Found"));
-        ExpectLog(machine, LogForm(logged + kProgramming) + "{log-progress}" + LogForm(end));
+        ExpectLog(machine, LogForm(Logged(UpToTheQuestion(cards, kStream)) + kProgramming) +
+                               "{log-progress}" + LogForm(end));
         EXPECT_NE(before, "1.7.2");
         for (int i = 0; i < cards; ++i)
             EXPECT_EQ(Version(machine, i), "1.7.2") << "card " << i;
@@ -106,13 +115,11 @@ TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
 TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
     BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1"});
     const ProgramRun run = machine.Run({"-f", kStream, "-q"});
-    // Only the mapped card is calibrated; the other is listed and fails at once with code 1.
-    const std::string golden =
-        std::string(kBanner) + CalibrationSpinner() + Listing(2) + "\n   XSVF update file: " + kStream +
-        "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" + WarningBox(true) +
-        kProgramming + "{progress+beep}" + "\b \n\nUpdate failed on device at index 1 with error code 1\n";
+    // Only the mapped card is calibrated; the other is listed and fails at once with a code of its own.
+    const std::string golden = UpToTheQuestion(2, kStream, 1) + kProgramming + "{progress+beep}" +
+                               "\b \n\nUpdate failed on device at index 1 with error code 98\n";
     EXPECT_TRANSCRIPT(golden, run.raw.out);
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 98);
     EXPECT_EQ(Version(machine, 0), "1.7.2");
 }
 
@@ -126,37 +133,49 @@ TEST(RunUpdate, AnsweringNoWritesNothing) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(Version(machine, 0), before);
     // The log keeps the prompt and its erasure as blanks.
-    const std::string console = UpToTheQuestion(2, kStream);
-    ExpectLog(machine, LogForm(console.substr(2, console.find(CalibrationSpinner()) - 2) +
-                               console.substr(console.find("   Found")) + answered));
+    ExpectLog(machine, LogForm(Logged(UpToTheQuestion(2, kStream)) + answered));
 }
 
-TEST(RunUpdate, DamagedStreamsAreRefusedOrFailWithoutHarm) {
+// Damaged streams whose digest matches: every card that did not complete is reported with its code, the
+// run waits for every worker to return before it closes a port, a failed card gets no end-of-update pulse
+// (its FPGA keeps running what it ran before, rather than loading a half-written store), and the exit code
+// is never 0 when a card did not complete. A wrong digest refuses the stream before any card is driven.
+TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
     const std::string good = testsupport::ReadFileText(kStream);
-    ASSERT_GT(good.size(), 1000u);
+    ASSERT_GT(good.size(), 12731u);
+    ASSERT_EQ(good.back(), '\0'); // XCOMPLETE
+    const std::string withoutComplete = good.substr(0, good.size() - 1);
+    std::string flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
+    // XWAIT in Run-Test/Idle for 3,000,000 us: the worker clocks long after its last byte was read.
+    const std::string longWait("\x17\x01\x01\x00\x2d\xc6\xc0", 7);
+    // A status check retried 32 times with a run-test time, that never matches, and no XCOMPLETE.
+    const std::string retried("\x07\x20\x04\x00\x00\x03\xe8\x09\x00\x55", 10);
     struct Case {
         const char* name;
         std::string stream;
         bool rightDigest;
-        std::string tail; // after the progress display
-        int exitCode;
+        int code; // every card's result; 0 for a complete update
     };
-    std::string flipped = good;
-    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
     const Case cases[] = {
-        {"wrong digest", good, false, "", 0},
-        {"truncated, right digest", good.substr(0, good.size() / 3), true,
-         "Update failed on device at index 0 with error code 7\n"
-         "Update failed on device at index 1 with error code 7\n",
-         7},
-        {"garbled, right digest", flipped, true,
-         "Update failed on device at index 0 with error code 2\n"
-         "Update failed on device at index 1 with error code 2\n",
-         2},
+        {"wrong digest", good, false, 0},
+        {"the first 227 bytes", good.substr(0, 227), true, 7},
+        {"the first 10 bytes", good.substr(0, 10), true, 7},
+        {"the single byte 0x01", std::string(1, '\x01'), true, 7},
+        {"a third of the stream", good.substr(0, good.size() / 3), true, 7},
+        {"the first 12,731 bytes", good.substr(0, 12731), true, 7},
+        {"cut inside its last vector", good.substr(0, good.size() - 2), true, 7},
+        {"no XCOMPLETE", withoutComplete, true, 7},
+        {"a long wait instead of XCOMPLETE", withoutComplete + longWait, true, 7},
+        {"an unterminated comment instead of XCOMPLETE", withoutComplete + "\x16no end", true, 7},
+        {"a retried status check instead of the last", good.substr(0, good.size() - 4) + retried, true, 3},
+        {"garbled", flipped, true, 2},
+        {"bytes after XCOMPLETE", good + std::string("\x02\x08", 2), true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BenchMachine machine({"--cards", "2", "--virtual-clock"});
+        const std::string before = Version(machine, 0);
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);
         const std::string digest =
@@ -165,21 +184,30 @@ TEST(RunUpdate, DamagedStreamsAreRefusedOrFailWithoutHarm) {
         const ProgramRun run = machine.Run({"-f", "C:\\fw\\bad.xsvf", "-q"});
         ASSERT_FALSE(run.raw.timedOut);
         if (!c.rightDigest) {
-            // Refused before any card is driven: without a stream no port is claimed or calibrated; the
-            // cards are listed and the run ends.
+            // Without a stream no port is claimed or calibrated; the cards are listed and the run ends.
             EXPECT_TRANSCRIPT(std::string(kBanner) +
                                   "\nError: C:\\fw\\bad.xsvf is corrupt and cannot be used to update your "
                                   "Veskora Q740 graphics cards.\n\n" +
                                   Listing(2) + "\n",
                               run.raw.out);
-            EXPECT_EQ(run.exitCode, c.exitCode);
-        } else {
-            EXPECT_TRANSCRIPT(UpToTheQuestion(2, "C:\\fw\\bad.xsvf") + kProgramming + "{progress+beep}" +
-                                  "\b \n\n" + c.tail,
-                              run.raw.out);
-            EXPECT_EQ(run.exitCode, c.exitCode);
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(Version(machine, 0), before);
+            continue;
         }
-        EXPECT_NE(Version(machine, 0), "1.7.2");
+        std::string end = "\b \n\n";
+        if (c.code == 0) {
+            end += "Execution time = {digits} seconds\n";
+        } else {
+            for (int card = 0; card < 2; ++card)
+                end += std::string(card ? "\n" : "") + "Update failed on device at index " +
+                       std::to_string(card) + " with error code " + std::to_string(c.code);
+            end += "\n";
+        }
+        EXPECT_TRANSCRIPT(UpToTheQuestion(2, "C:\\fw\\bad.xsvf") + kProgramming + "{progress+beep}" + end,
+                          run.raw.out);
+        EXPECT_EQ(run.exitCode, c.code);
+        for (int card = 0; card < 2; ++card)
+            EXPECT_EQ(Version(machine, card), c.code == 0 ? "1.7.2" : before) << "card " << card;
     }
 }
 

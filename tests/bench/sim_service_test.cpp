@@ -159,6 +159,23 @@ TEST(SimService, FreshMachineInstallsTheServiceOnceAndLaterRunsOnlyLoadIt) {
     }
 }
 
+// A copy of the library planted beside the program (or in the Windows folder) is never loaded: the
+// program loads it from the system folder only, so the bring-up installs it there as on a fresh machine.
+TEST(SimService, PlantedLibraryBesideTheProgramIsNeverLoaded) {
+    for (const char* planted : {"C:\\Program Files\\Veskora\\VskVxdSC.dll", "C:\\Windows\\VskVxdSC.dll"}) {
+        SCOPED_TRACE(planted);
+        BenchMachine machine;
+        std::filesystem::create_directories(std::filesystem::path(machine.HostPath(planted)).parent_path());
+        testsupport::WriteFileText(machine.HostPath(planted), "planted");
+        const ProgramRun run = machine.Run({"-q"});
+        EXPECT_EQ(run.raw.out, Listed({3, 4}));
+        EXPECT_EQ(testsupport::ReadFileText(machine.HostPath("C:\\Windows\\SysWOW64\\VskVxdSC.dll")),
+                  kLibrary32);
+        EXPECT_NE(machine.Sim({"reg"}).out.find(kUninstallKey), std::string::npos);
+        EXPECT_EQ(testsupport::ReadFileText(machine.HostPath(planted)), "planted");
+    }
+}
+
 TEST(SimService, FileInUseIsReplacedAtTheNextRestart) {
     BenchMachine machine;
     machine.Edit(

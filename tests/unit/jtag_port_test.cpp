@@ -368,21 +368,26 @@ TEST(ReadMicroseconds, ExactForLongUptimeAndZeroWithoutFrequency) {
     }
 }
 
-TEST(DeviceUpdate, NewJobAndResultPublishesTheProgressBeforeIt) {
+TEST(DeviceUpdate, NewJobAndFinishPublishesWhatTheWorkerStoredBeforeIt) {
     tagDeviceUpdate job;
     EXPECT_EQ(job.settleCount.load(), 40u);
     EXPECT_EQ(job.adlIndex, -1);
     EXPECT_EQ(job.stream, nullptr);
     EXPECT_EQ(job.Result(), 0);
+    EXPECT_FALSE(job.Finished());
 
     std::thread worker([&] {
-        for (uint32_t p = 1; p <= 57; ++p)
+        for (uint32_t p = 1; p <= 57; ++p) {
+            job.consumed.store(p, std::memory_order_relaxed);
             job.SetPercent(p);
-        job.SetResult(4);
+        }
+        job.Finish(4);
     });
-    while (job.Result() == 0) {
+    while (!job.Finished()) {
     }
-    EXPECT_EQ(job.Percent(), 57u);
+    EXPECT_EQ(job.Result(), 4);
+    EXPECT_EQ(job.consumed.load(std::memory_order_relaxed), 57u);
+    EXPECT_EQ(job.Percent(), 100u);
     worker.join();
 }
 

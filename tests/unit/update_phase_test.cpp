@@ -28,30 +28,34 @@ TEST(UpdatePhase, XsvfEstimateDependsOnTheLargestSettleCount) {
         EXPECT_EQ(CUpdatePhase::XsvfEstimateMinutes(settle), minutes) << settle;
 }
 
-TEST(UpdatePhase, CombinedPercentCountsFailedCardsAsDone) {
+TEST(UpdatePhase, CombinedPercentReaches100OnlyWhenEveryJobIsFinished) {
+    constexpr int32_t kRunning = -1; // the job's worker has not finished
     struct Case {
-        std::vector<uint32_t> percents;
-        std::vector<int32_t> results;
+        std::vector<uint32_t> percents; // progress of the running jobs, where the worker stopped otherwise
+        std::vector<int32_t> results;   // a finished job's result, or kRunning
         uint32_t combined;
+        bool allFinished;
     };
     const Case cases[] = {
-        {{40, 61}, {0, 0}, 50},
-        {{100, 100, 99}, {0, 0, 0}, 99},
-        {{30, 100}, {2, 0}, 100},
-        {{0, 0, 0, 0}, {0, 3, 0, 2}, 50},
+        {{40, 61}, {kRunning, kRunning}, 50, false},
+        {{99, 99, 99}, {0, 0, kRunning}, 99, false}, // 100 + 100 + 99: integer division
+        {{30, 99}, {2, 0}, 100, true},               // a failed job counts as done
+        {{0, 0, 0, 0}, {kRunning, 3, kRunning, 2}, 50, false},
+        {{99, 99}, {kRunning, kRunning}, 99, false}, // every byte read is not the end of the job
+        {{0}, {0}, 100, true},
     };
     for (const Case& c : cases) {
         std::unique_ptr<tagDeviceUpdate[]> jobs(new tagDeviceUpdate[c.percents.size()]);
+        const int32_t count = static_cast<int32_t>(c.percents.size());
         for (size_t i = 0; i < c.percents.size(); ++i) {
             jobs[i].SetPercent(c.percents[i]);
-            jobs[i].SetResult(c.results[i]);
+            if (c.results[i] != kRunning)
+                jobs[i].Finish(c.results[i]);
         }
-        EXPECT_EQ(CombinedPercent(jobs.get(), static_cast<int32_t>(c.percents.size())), c.combined);
-        for (size_t i = 0; i < c.percents.size(); ++i) {
-            if (c.results[i] != 0) {
-                EXPECT_EQ(jobs[i].Percent(), 100u);
-            }
-        }
+        EXPECT_EQ(CombinedPercent(jobs.get(), count), c.combined);
+        EXPECT_EQ(AllFinished(jobs.get(), count), c.allFinished);
+        for (size_t i = 0; i < c.percents.size(); ++i)
+            EXPECT_EQ(jobs[i].Result(), c.results[i] == kRunning ? 0 : c.results[i]);
     }
 }
 

@@ -40,6 +40,8 @@ public:
         return FakeFileSystem::RemoveFile(path);
     }
     bool DisableRedirection() override {
+        if (failRedirection)
+            return false;
         redirectionOff = true;
         ++disabled;
         return true;
@@ -49,7 +51,7 @@ public:
         ++reverted;
     }
     std::set<std::wstring> inUse;
-    bool failTemp = false, failMove = false, redirectionOff = false;
+    bool failTemp = false, failMove = false, redirectionOff = false, failRedirection = false;
     int disabled = 0, reverted = 0;
     std::vector<std::wstring> events;
 };
@@ -96,7 +98,8 @@ class FakeLibraries : public plat::Libraries {
 public:
     uintptr_t LoadHandle(const std::wstring& name) override {
         ++loads;
-        EXPECT_EQ(name, L"VskVxdSC.dll");
+        // Only from the system folder, never by bare name.
+        EXPECT_EQ(name, L"C:\\Windows\\System32\\VskVxdSC.dll");
         return (loadable || (loadableAfterInstall && files && files->HasFile(installedPath))) ? 33 : 0;
     }
     // Every export but the missing one resolves; only csReadWrite is ever called.
@@ -264,6 +267,8 @@ TEST_F(ServiceFixture, EveryFailureLeavesNothingBehindAndCanBeRetried) {
              f.files.failMove = true;
          }},
         {"uninstall entry fails", [](ServiceWorld& f) { f.registry.failSetValue = true; }},
+        // Nothing is written with redirection on: the 64-bit library would land over the 32-bit one.
+        {"redirection cannot be switched off", [](ServiceWorld& f) { f.files.failRedirection = true; }},
         {"library does not load after install",
          [](ServiceWorld& f) { f.libraries.loadableAfterInstall = false; }},
     };

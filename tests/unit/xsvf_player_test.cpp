@@ -3,6 +3,7 @@
 // is fed through the GPIO input register.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "fakes/RecordingRegisterBus.h"
 #include "update/JtagPort.h"
+#include "update/QSeries.h"
 #include "update/TapState.h"
 #include "update/XsvfPlayer.h"
 
@@ -212,10 +214,9 @@ TEST(PlayXsvf, CommandsShiftWaitAndNavigateAsTheChainSeesIt) {
         EXPECT_EQ(p.result, c.result);
         EXPECT_EQ(p.trace, c.trace);
         EXPECT_EQ(p.consumed, c.consumed == kAll ? c.stream.size() : c.consumed);
-        if (c.result == 0) {
-            EXPECT_EQ(p.percent, 100u);
-        } else if (!c.stream.empty()) {
-            EXPECT_EQ(p.percent, p.consumed * 100 / c.stream.size());
+        // Progress is the share of bytes read, held at 99 until the worker finishes the job.
+        if (!c.stream.empty()) {
+            EXPECT_EQ(p.percent, std::min<size_t>(p.consumed * 100 / c.stream.size(), 99));
         }
         // Every play starts with the reset sequence: six clocks with TMS high.
         ASSERT_GE(p.edges.size(), 6u);
@@ -326,15 +327,49 @@ TEST(ApplySdrMasks, AddsWithCarryAndPlacesNextDataBitsInMaskOrder) {
 TEST(PlayXsvf, ProgressCountsEveryByteBeforeItsCommandRuns) {
     const Played p = Play({SIR, 8, 0x01, SIR, 8, 0x01, COMPLETE});
     EXPECT_EQ(p.percentSeen, (std::set<uint32_t>{0, 42, 85})); // reset, then after 3 and 6 of 7 bytes
-    EXPECT_EQ(p.percent, 100u);
+    EXPECT_EQ(p.percent, 99u); // the last byte read: 100 is the worker's finish
 
     const Played three = Play({REPEAT, 0, COMPLETE});
     EXPECT_EQ(three.consumed, 3u);
-    EXPECT_EQ(three.percent, 100u);
+    EXPECT_EQ(three.percent, 99u);
 
     const Played failed = Play({SIR, 8, 0x01, 0x05, 0, 0});
     EXPECT_EQ(failed.result, 4);
     EXPECT_EQ(failed.percent, 66u); // stays where the error struck
+}
+
+// The worker's job reads 100 percent only once the worker has made its last register write and stored its
+// result, however the stream ends: the run takes 100 for "finished" and then closes the port.
+TEST(CardWorker, JobIsFinishedOnlyAfterTheLastRegisterWrite) {
+    struct Case {
+        const char* name;
+        Bytes stream;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"long wait instead of XCOMPLETE", Cat({{SIR, 8, 0x01, WAIT, 1, 1}, Be32(300)}), 7},
+        {"long wait, then XCOMPLETE", Cat({{SIR, 8, 0x01, WAIT, 1, 1}, Be32(300), {COMPLETE}}), 0},
+        {"cut inside the last vector", {SIR, 8, 0x01, SIR, 16, 0x01}, 7},
+        {"run-test after the last byte", Cat({RunTest(200), SdrSize(8), {SDR, 0x5A}}), 7},
+        {"bytes after XCOMPLETE", {REPEAT, 0, COMPLETE, SIR, 8}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tagDeviceUpdate job;
+        job.regBase = 0xF0000000u;
+        job.portMode = kPortFixedSettle;
+        job.settleCount = 0;
+        job.stream = c.stream.data();
+        job.streamSize = uint32_t(c.stream.size());
+        ProgressBus bus(job);
+        const tagPciInfo info{};
+        std::unique_ptr<CQSeries> card(CreateCard(&info, tagCmdLineOptions(), 0, bus));
+        EXPECT_EQ(card->Update(&job), c.result);
+        ASSERT_FALSE(bus.seen.empty());
+        EXPECT_LE(*bus.seen.rbegin(), 99u); // at every register write the job still ran
+        EXPECT_TRUE(job.Finished());
+        EXPECT_EQ(job.Result(), c.result);
+    }
 }
 
 } // namespace

@@ -161,13 +161,29 @@ private:
     bool serverKept_ = false;
 };
 
+// Under CI (CI=true) a missing prerequisite of the Wine tier fails it: a tier that skipped every test
+// would report success having run nothing.
+inline bool MissingPrerequisiteFails() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
 } // namespace winetest
 
-// Skips the current test when the Wine tier cannot run on this machine.
+// Skips the current test, or fails it under CI, for a prerequisite that is missing.
+#define WINE_MISSING(reason)                                                                                 \
+    do {                                                                                                     \
+        if (winetest::MissingPrerequisiteFails()) {                                                          \
+            FAIL() << (reason) << " (CI=true: the Wine tier must run)";                                      \
+        }                                                                                                    \
+        GTEST_SKIP() << (reason);                                                                            \
+    } while (0)
+
+// Skips (or under CI fails) the current test when the Wine tier cannot run on this machine.
 #define WINE_SKIP_UNLESS_AVAILABLE()                                                                         \
     do {                                                                                                     \
         const std::string reason = winetest::SkipReason();                                                   \
         if (!reason.empty()) {                                                                               \
-            GTEST_SKIP() << reason;                                                                          \
+            WINE_MISSING(reason);                                                                            \
         }                                                                                                    \
     } while (0)

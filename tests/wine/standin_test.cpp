@@ -24,10 +24,10 @@ protected:
     void SetUp() override {
         const std::string reason = winetest::SkipReason();
         if (!reason.empty()) {
-            GTEST_SKIP() << reason;
+            WINE_MISSING(reason);
         }
         if (winetest::SimulatorPath().empty()) {
-            GTEST_SKIP() << "VSK_Q740SIM does not name the native q740sim";
+            WINE_MISSING("VSK_Q740SIM does not name the native q740sim");
         }
         machine_ = prefix_.WorkDir() + "/machine";
         ASSERT_EQ(testsupport::RunProgram({winetest::SimulatorPath(), "create", "--dir", machine_}).exitCode,
