@@ -8,6 +8,7 @@
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "update/CmdLineOptions.h"
 #include "update/DeviceUpdate.h"
+#include "update/XsvfPlayer.h"
 
 class CDevBase {
 public:
@@ -46,6 +47,8 @@ public:
 
 private:
     RegisterBus& bus_;
+    // The interpreter's vector blocks, allocated at the card's first play and kept for the next ones.
+    XsvfBlocks blocks_;
 };
 
 // A new card object for the card's PCI record, with a copy of the options.
