@@ -9,7 +9,7 @@
 int32_t CQSeries::Update(tagDeviceUpdate* updateJob) {
     SetPort(*updateJob, bus_, JtagLine::Tms, 1);
     const int32_t result = blocks_.Allocate() ? PlayXsvf(*updateJob, bus_, blocks_) : kXsvfOutOfMemory;
-    updateJob->Finish(result); // the last access to the job, the card and the stream
+    updateJob->Finish(result); // the last access to the job, the card, its blocks and the stream
     return result;
 }
 
