@@ -25,8 +25,6 @@
 
 class CUpdateRun {
 public:
-    static constexpr uint32_t kDefaultI2cSpeedKhz = 800;
-
     explicit CUpdateRun(plat::Platform& platform);
     ~CUpdateRun();
     CUpdateRun(const CUpdateRun&) = delete;
@@ -52,7 +50,6 @@ private:
     std::wstring programDir_;
     tagTemporaryPaths tempPaths_;
 
-    uint32_t i2cSpeedKhz_ = kDefaultI2cSpeedKhz;
     bool restartInitiated_ = false;
     bool adlMode_ = false;
     int result_ = 1;
