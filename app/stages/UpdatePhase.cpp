@@ -214,9 +214,9 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     printer_.Print(L"   XSVF update file: %ls\n", name.c_str());
     printer_.Print(L"   Calibration... ");
     TestBuses();
+    printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
     if (imageVerified_) {
         // Writing the flash image is not part of this build: stop before anything is written.
-        printer_.Print(L" Done.\n");
         printer_.SetColour(CPrinter::kRed);
         printer_.Print(L"\n   ERROR: This version of VskQ740FwUpdater cannot write the flash image.\n"
                        L"   Run VskQ740FwUpdater with the -x command line parameter to update through the "
@@ -227,7 +227,6 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
         refused.flashImageRefused = true;
         return refused;
     }
-    printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
     PrintWarningBox();
 
     bool aborted = false;
