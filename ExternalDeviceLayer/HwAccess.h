@@ -38,6 +38,12 @@ public:
         if (base != 0)
             HwWriteMem(base, offset, value);
     }
+    void WriteMemSeries(uintptr_t base, uint32_t offset, const uint32_t* values, size_t count) final {
+        if (base == 0)
+            return;
+        for (size_t i = 0; i < count; ++i)
+            HwWriteMem(base, offset, values[i]);
+    }
     uint32_t ReadConfig(uint32_t hPci, uint32_t offset) final {
         uint32_t value = 0;
         HwReadConfig(hPci, offset, &value);

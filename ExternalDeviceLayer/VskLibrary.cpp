@@ -170,7 +170,7 @@ bool CVskLibrary::WritePayload(const std::wstring& path, const std::string& imag
         if (files.MakeTempFile(folder, L"vsk", temp)) {
             ok = files.CreateExclusive(temp, image) && files.MoveAtRestart(temp, path);
             if (ok)
-                scheduledTemps_.push_back(temp);
+                scheduledTemps_.emplace_back(temp, path);
             else
                 files.RemoveFile(temp);
         }
@@ -182,10 +182,12 @@ bool CVskLibrary::WritePayload(const std::wstring& path, const std::string& imag
 
 void CVskLibrary::RemoveFiles(bool win64) {
     plat::FileSystem& files = *platform_.files;
-    // A replacement scheduled for the next restart finds no file to move once its temporary file is gone,
-    // so nothing of a failed install reappears after the restart.
-    for (const std::wstring& temp : scheduledTemps_)
+    // A replacement scheduled for the next restart is taken back and its temporary file deleted, so nothing
+    // of a failed install reappears after the restart and no move is left that can only fail.
+    for (const auto& [temp, target] : scheduledTemps_) {
+        files.CancelMoveAtRestart(temp, target);
         files.RemoveFile(temp);
+    }
     scheduledTemps_.clear();
     for (const PayloadTarget& target : PayloadTargets(win64)) {
         const bool redirected = win64 && files.DisableRedirection();

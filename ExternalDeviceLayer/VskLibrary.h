@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ExternalDeviceLayer/HwAccess.h"
@@ -78,7 +79,8 @@ private:
     tagWrapData* wrapData_ = nullptr; // the mapping's view
     int referenceCount_ = 0;
     bool win64_ = false;
-    std::vector<std::wstring> scheduledTemps_; // temporary files that replace a target at the next restart
+    // Temporary files that replace a target at the next restart, with their targets.
+    std::vector<std::pair<std::wstring, std::wstring>> scheduledTemps_;
     std::atomic<void*> csReadWrite_{nullptr};
     std::atomic<void*> memRead_{nullptr};
     std::atomic<void*> memWrite_{nullptr};

@@ -36,6 +36,25 @@ void CUpdateRun::CleanUp() {
     }
 }
 
+bool CUpdateRun::TakeInstanceLock() {
+    instance_ = platform_.namedObjects->CreateNamedMutex(kInstanceMutexName);
+    instanceLock_.emplace(instance_.Wait(0));
+    // A mutex abandoned by an updater that ended without releasing it is owned now: the run goes on.
+    if (instanceLock_->Result() == plat::NamedMutex::WaitResult::Acquired ||
+        instanceLock_->Result() == plat::NamedMutex::WaitResult::Abandoned)
+        return true;
+    // Console only: the log file belongs to the run that holds the cards.
+    plat::Console& console = *platform_.console;
+    console.SetTextAttribute(CPrinter::kRed);
+    console.Write(L"ERROR: Another VskQ740FwUpdater is already running.");
+    console.SetTextAttribute(CPrinter::kNormal);
+    if (options_.quiet == 0) {
+        console.Write(L"\n\nPress any key to exit...\n");
+        console.ReadKey();
+    }
+    return false;
+}
+
 int CUpdateRun::End(bool afterUpdate) {
     tagRunEnd end;
     end.result = result_;
@@ -58,6 +77,10 @@ int CUpdateRun::Run(int argc, char** argv) {
     // Start-up.
     programDir_ = PrepareLogPath(platform_, printer_);
     options_.Parse(argc, argv, *platform_.console, *platform_.processes);
+    // Before anything of the machine is touched (registry, power, service, cards): two updaters would play
+    // their streams into the same cards' JTAG lines at once.
+    if (!TakeInstanceLock())
+        return kAnotherInstanceExitCode;
     if (options_.testCount != 0)
         WaitTestDelay(*platform_.clock, options_);
     if (options_.i2cSpeedKhz != 0)

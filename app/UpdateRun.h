@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "ExternalDeviceLayer/PciScan.h"
@@ -25,6 +26,11 @@
 
 class CUpdateRun {
 public:
+    // One updater at a time on the machine: the machine-wide mutex held for the whole run, and the exit code
+    // of a run that found it held (ERROR_ALREADY_EXISTS, a code that no other outcome of a run has).
+    static constexpr const wchar_t* kInstanceMutexName = L"Global\\VskQ740FwUpdaterInstance";
+    static constexpr int kAnotherInstanceExitCode = 183;
+
     explicit CUpdateRun(plat::Platform& platform);
     ~CUpdateRun();
     CUpdateRun(const CUpdateRun&) = delete;
@@ -36,6 +42,9 @@ public:
     const CCmdLine& Options() const { return options_; }
 
 private:
+    // Takes the machine-wide single-instance mutex; false when another updater holds it (or it cannot be
+    // had), after telling the user so.
+    bool TakeInstanceLock();
     // Ends the run early with a message (red for errors), without an update attempt.
     int EndEarly(const wchar_t* message, bool red);
     int End(bool afterUpdate);
@@ -43,6 +52,8 @@ private:
     void CleanUp();
 
     plat::Platform& platform_;
+    plat::NamedMutex instance_;
+    std::optional<plat::NamedMutex::Lock> instanceLock_; // released before the mutex closes
     CPrinter printer_;
     CPowerSettings power_;
     CConsoleGuard consoleGuard_;

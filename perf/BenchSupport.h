@@ -17,6 +17,12 @@ class NullRegisterBus : public RegisterBus {
 public:
     __attribute__((noinline)) uint32_t ReadMem(uintptr_t, uint32_t) override { return 0; }
     __attribute__((noinline)) void WriteMem(uintptr_t, uint32_t, uint32_t value) override { last = value; }
+    // A run of writes: like that many WriteMem calls, keeps only the last value.
+    __attribute__((noinline)) void WriteMemSeries(uintptr_t, uint32_t, const uint32_t* values,
+                                                  size_t count) override {
+        if (count != 0)
+            last = values[count - 1];
+    }
     uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
     void WriteConfig(uint32_t, uint32_t, uint32_t value) override { last = value; }
     uint32_t last = 0;

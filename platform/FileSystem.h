@@ -31,6 +31,9 @@ public:
     virtual std::wstring ShortPath(const std::wstring& path) = 0;
     // Schedules a file to replace another at the next restart, or to be deleted then when `to` is empty.
     virtual bool MoveAtRestart(const std::wstring& from, const std::wstring& to) = 0;
+    // Takes back a replacement that MoveAtRestart scheduled: the pair leaves the system's list of
+    // restart-time operations. False when it is not there (or the list cannot be changed).
+    virtual bool CancelMoveAtRestart(const std::wstring& from, const std::wstring& to) = 0;
     // File-system redirection of a 32-bit process on 64-bit Windows. Disable returns whether it was
     // switched off (and so must be reverted); false also when the system has no such function.
     virtual bool DisableRedirection() = 0;

@@ -367,16 +367,23 @@ std::unique_ptr<JtagDevice> MakeFpga(const PciFunction& function, const std::str
 }
 
 bool ReadFpgaVersion(const std::string& machineDir, const PciFunction& function, int index, uint8_t& major,
-                     uint8_t& minor, uint8_t& build) {
+                     uint8_t& minor, uint8_t& build, std::string* why) {
     (void)index;
     FpgaSettings settings;
     std::string error;
-    if (!ReadSettings(function, settings, error))
+    if (!ReadSettings(function, settings, error)) {
+        if (why)
+            *why = error;
         return false;
+    }
     bool present = false;
     FirmwareVersion version = settings.version;
-    if (!ReadRunningVersion(fs::u8path(FpgaFolder(machineDir, function)), present, version))
+    const fs::path folder = fs::u8path(FpgaFolder(machineDir, function));
+    if (!ReadRunningVersion(folder, present, version)) {
+        if (why)
+            *why = "damaged " + (folder / kRunningFile).u8string();
         return false;
+    }
     major = version.major;
     minor = version.minor;
     build = version.build;

@@ -72,9 +72,10 @@ std::string FpgaFolder(const std::string& machineDir, const PciFunction& functio
 bool CheckFpgaSettings(const PciFunction& function, std::string& error);
 
 // The version the card's FPGA runs now: the last one loaded, else the description's `fpga-version`. False
-// (outputs untouched) when the stored or described version cannot be read.
+// (outputs untouched) when the stored or described version cannot be read; `why` then says which key or
+// file is bad.
 bool ReadFpgaVersion(const std::string& machineDir, const PciFunction& function, int index, uint8_t& major,
-                     uint8_t& minor, uint8_t& build);
+                     uint8_t& minor, uint8_t& build, std::string* why = nullptr);
 
 // Loads the store as the end-of-update pulse does (a power-on of the card, for a machine restart). False when
 // the description of the card is bad; the FPGA is then left as it was.

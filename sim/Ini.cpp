@@ -44,7 +44,9 @@ IniFile ParseIni(const std::string& text) {
     IniFile ini;
     IniSection* current = nullptr;
     size_t pos = 0;
+    int number = 0;
     while (pos <= text.size()) {
+        ++number;
         size_t end = text.find('\n', pos);
         if (end == std::string::npos)
             end = text.size();
@@ -63,7 +65,8 @@ IniFile ParseIni(const std::string& text) {
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0) {
-            ++ini.skippedLines;
+            if (ini.skippedLines++ == 0)
+                ini.firstSkippedLine = number;
             continue;
         }
         if (!current)
@@ -78,7 +81,9 @@ std::string FormatIni(const IniFile& ini) {
     for (const auto& section : ini.sections) {
         if (!out.empty())
             out += '\n';
-        if (!section.name.empty())
+        // Keys before any header are a nameless first section; any other nameless section keeps its "[]",
+        // so that it is read back as a section of its own (its keys do not join the section above).
+        if (!section.name.empty() || &section != &ini.sections.front() || section.entries.empty())
             out += "[" + section.name + "]\n";
         for (const auto& [key, value] : section.entries)
             out += key + " = " + value + "\n";

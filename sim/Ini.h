@@ -19,7 +19,8 @@ struct IniSection {
 
 struct IniFile {
     std::vector<IniSection> sections;
-    int skippedLines = 0; // lines that were neither a header, a comment nor a key
+    int skippedLines = 0;     // lines that were neither a header, a comment nor a key
+    int firstSkippedLine = 0; // the first of them, counted from 1; 0 when none
 
     IniSection* FindSection(const std::string& name);
     const IniSection* FindSection(const std::string& name) const;

@@ -238,7 +238,24 @@ std::string FormatDescription(const MachineDescription& machine) {
 
 bool ParseDescription(const std::string& text, MachineDescription& machine, std::string& error) {
     MachineDescription m; // defaults for keys that are not given
+    // A description is text written by q740sim or by hand: a NUL byte, a line that is no header, key or
+    // comment, or nothing at all means the file was damaged (cut short, overwritten), and a machine read
+    // from what is left would not be the machine that was described.
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        error = "damaged: a NUL byte at offset " + std::to_string(nul);
+        return false;
+    }
     const IniFile ini = ParseIni(text);
+    if (ini.skippedLines > 0) {
+        error = "damaged: line " + std::to_string(ini.firstSkippedLine) +
+                " is neither a [section], a key = value nor a comment";
+        return false;
+    }
+    if (ini.sections.empty()) {
+        error = "damaged: it describes nothing";
+        return false;
+    }
     for (const auto& section : ini.sections) {
         const std::string name = FoldCaseAscii(section.name);
         if (name == "MACHINE") {

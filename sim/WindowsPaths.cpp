@@ -1,6 +1,9 @@
 #include "sim/WindowsPaths.h"
 
 #include <dirent.h>
+#include <unistd.h>
+
+#include <vector>
 
 #include "sim/Files.h"
 #include "sim/Text.h"
@@ -39,20 +42,85 @@ std::string MapPath(const std::string& dir, const std::string& windowsPath) {
     for (auto& c : path)
         if (c == '\\')
             c = '/';
-    if (path.size() < 2 || !IsDriveLetter(path[0]) || path[1] != ':')
+    const bool windowsRooted = !windowsPath.empty() && windowsPath[0] == '\\';
+    if (path.size() >= 2 && path[0] == '/' && path[1] == '/' && (windowsRooted || windowsPath[1] == '\\'))
+        return std::string(); // a network or device path
+    size_t pos = 0;
+    std::string out;
+    if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
+        out = dir + "/" + static_cast<char>(path[0] & ~0x20);
+        pos = 2;
+    } else if (windowsRooted) {
+        out = dir + "/C";
+        pos = 1;
+    } else {
         return path;
-    std::string out = dir + "/" + static_cast<char>(path[0] & ~0x20);
-    size_t pos = 2;
+    }
+    // The drive's folder and the components matched so far; ".." never goes above the drive.
+    const size_t driveEnd = out.size();
     while (pos < path.size()) {
         size_t end = path.find('/', pos);
         if (end == std::string::npos)
             end = path.size();
         const std::string component = path.substr(pos, end - pos);
-        if (!component.empty())
+        if (component == "..") {
+            const size_t slash = out.rfind('/');
+            if (out.size() > driveEnd && slash != std::string::npos && slash >= driveEnd)
+                out.erase(slash);
+        } else if (!component.empty() && component != ".") {
             out += "/" + MatchComponent(out, component);
+        }
         pos = end + 1;
     }
     return out;
+}
+
+namespace {
+
+// An absolute path with "." and ".." resolved and no empty components.
+std::string Normalised(const std::string& path) {
+    std::string absolute = path;
+    if (absolute.empty() || absolute[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd) == nullptr)
+            return std::string();
+        absolute = std::string(cwd) + "/" + absolute;
+    }
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= absolute.size()) {
+        size_t end = absolute.find('/', pos);
+        if (end == std::string::npos)
+            end = absolute.size();
+        const std::string part = absolute.substr(pos, end - pos);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = end + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts)
+        out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+} // namespace
+
+bool InsideMachine(const std::string& dir, const std::string& mappedPath) {
+    if (mappedPath.empty())
+        return false;
+    const std::string root = Normalised(dir);
+    const std::string path = Normalised(mappedPath);
+    return !root.empty() && root != "/" && path.size() > root.size() &&
+           path.compare(0, root.size(), root) == 0 && path[root.size()] == '/';
+}
+
+std::string MapPathForChange(const std::string& dir, const std::string& windowsPath) {
+    const std::string mapped = MapPath(dir, windowsPath);
+    return InsideMachine(dir, mapped) ? mapped : std::string();
 }
 
 std::string RedirectSystem32(const std::string& windowsPath) {

@@ -10,9 +10,20 @@
 namespace sim {
 
 // "C:\x\y" (any drive letter, either case) becomes "DIR/C/x/y"; each existing component is matched without
-// case, as Windows would. Any other path (a host path, a relative path, "\x") is used as it is, with
-// backslashes turned into slashes.
+// case, as Windows would, and "." and ".." are resolved without leaving the drive (".." at its root stays
+// there). A rooted path without a drive ("\x") is on the system drive, C:. A network or device path
+// ("\\server\share", "\\?\C:\x", "\\.\pipe\x") is on no drive of the machine: it maps to "", which
+// nothing can open. Any other path is a host path (absolute with "/", or relative to the current folder),
+// used as it is with backslashes turned into slashes, so files named on the command line can be read.
 std::string MapPath(const std::string& dir, const std::string& windowsPath);
+
+// Whether a mapped path lies inside the machine folder, judged by its text with "." and ".." resolved
+// (a relative path against the current folder). Everything that changes files must pass this: host paths
+// may be read, never written.
+bool InsideMachine(const std::string& dir, const std::string& mappedPath);
+
+// MapPath for a change (create, write, delete, move): "" unless the path maps inside the machine folder.
+std::string MapPathForChange(const std::string& dir, const std::string& windowsPath);
 
 // A 32-bit program on 64-bit Windows sees "C:\Windows\SysWOW64" where it names "C:\Windows\System32"
 // (file-system redirection); other paths are returned unchanged.

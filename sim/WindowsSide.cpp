@@ -127,7 +127,9 @@ bool MachineFiles::Read(const std::string& windowsPath, std::string& bytes) {
 }
 
 bool MachineFiles::Write(const std::string& windowsPath, const std::string& bytes) {
-    const std::string path = MapPath(dir_, windowsPath);
+    const std::string path = MapPathForChange(dir_, windowsPath);
+    if (path.empty())
+        return false;
     const std::string folder = ParentFolder(path);
     return (folder.empty() || MakeDirectories(folder)) && WriteFileAtomic(path, bytes);
 }

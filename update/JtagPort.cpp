@@ -79,6 +79,10 @@ bool WriteVerifiedOrSettled(tagDeviceUpdate& job, RegisterBus& bus, uint32_t off
 // The clock and data lines for the length of one operation: the port mode, settle count and output image
 // are held here and the image is stored back at the end. Only the card's worker drives its port while an
 // operation runs, so nothing else reads the image meanwhile.
+//
+// Without settling or read-back, output writes are queued and handed to the bus as one series: before
+// every input read, when the queue is full, and at the end of the operation. The bus sees the same writes
+// in the same order, interleaved with the reads exactly as before; only the calls are fewer.
 class PortLines {
 public:
     PortLines(tagDeviceUpdate& job, RegisterBus& bus)
@@ -86,7 +90,10 @@ public:
           settle_(job.settleCount.load(std::memory_order_relaxed)),
           image_(job.gpioImage.load(std::memory_order_relaxed)),
           plain_(mode_ != kPortReadBack && settle_ == 0) {}
-    ~PortLines() { job_.gpioImage.store(image_, std::memory_order_relaxed); }
+    ~PortLines() {
+        Flush();
+        job_.gpioImage.store(image_, std::memory_order_relaxed);
+    }
     PortLines(const PortLines&) = delete;
     PortLines& operator=(const PortLines&) = delete;
 
@@ -102,14 +109,101 @@ public:
         image_ = next;
     }
 
-    uint32_t Inputs() { return bus_.ReadMem(base_, kGpioInput) & kLinesInput; }
+    // `count` full clock pulses from a low clock: each is the four writes low, high, high, low that
+    // Clock(1) and Clock(0) make, with the image unchanged. Queued as a repeated pattern in plain mode.
+    void Pulses(uint32_t count) {
+        if (!plain_ || (image_ & kLineTck) != 0) {
+            for (uint32_t i = 0; i < count; ++i) {
+                Clock(1);
+                Clock(0);
+            }
+            return;
+        }
+        const uint32_t low = image_;
+        const uint32_t high = image_ | kLineTck;
+        while (count > 0) {
+            if (queued_ + 4 > kQueue)
+                Flush();
+            const uint32_t room = (kQueue - queued_) / 4;
+            const uint32_t now = count < room ? count : room;
+            uint32_t* at = queue_ + queued_;
+            for (uint32_t i = 0; i < now; ++i, at += 4) {
+                at[0] = low;
+                at[1] = high;
+                at[2] = high;
+                at[3] = low;
+            }
+            queued_ += now * 4;
+            count -= now;
+        }
+    }
+
+    // One shifted bit with nothing captured: TDI to `bit`, then the writes of Clock(0) and Clock(1).
+    void ShiftOutBit(uint32_t bit) {
+        Data(kLinesTdi, bit);
+        Clock(0);
+        Clock(1);
+    }
+
+    // Whether ShiftOutRun may be used: plain writes, and the clock high as every shifted bit leaves it.
+    bool CanQueueBits() const { return plain_ && (image_ & kLineTck) != 0; }
+
+    // Bits `from` to `to` (exclusive) of `tdi`, counted from bit 0 of its last byte, shifted out with
+    // nothing captured. Each bit makes the writes ShiftOutBit makes from a high clock: high, low, low, high
+    // with the bit on TDI. Only when CanQueueBits().
+    void ShiftOutRun(const uint8_t* tdi, uint32_t length, uint64_t from, uint64_t to) {
+        const uint64_t from0 = from;
+        // The four writes of a bit depend on the bit alone: one pattern for 0 and one for 1.
+        const uint32_t keep = image_ & ~kLinesTdi;
+        const uint32_t patterns[2][4] = {{keep, keep & ~kLineTck, keep & ~kLineTck, keep},
+                                         {keep | kLinesTdi, (keep | kLinesTdi) & ~kLineTck,
+                                          (keep | kLinesTdi) & ~kLineTck, keep | kLinesTdi}};
+        uint32_t last = 0;
+        while (from < to) {
+            if (queued_ + 4 > kQueue)
+                Flush();
+            const uint64_t room = (kQueue - queued_) / 4;
+            const uint64_t end = to - from < room ? to : from + room;
+            uint32_t* at = queue_ + queued_;
+            queued_ += static_cast<uint32_t>(end - from) * 4;
+            while (from < end) {
+                // The rest of the current byte, or as much of it as the run takes.
+                uint32_t byte = uint32_t(tdi[length - 1 - static_cast<uint32_t>(from >> 3)]) >> (from & 7);
+                const uint64_t left = 8 - (from & 7);
+                const uint32_t bits = static_cast<uint32_t>(end - from < left ? end - from : left);
+                from += bits;
+                for (uint32_t i = 0; i < bits; ++i, byte >>= 1, at += 4) {
+                    last = byte & 1;
+                    std::memcpy(at, patterns[last], sizeof patterns[last]);
+                }
+            }
+        }
+        if (to > from0)
+            image_ = patterns[last][0];
+    }
+
+    uint32_t Inputs() {
+        Flush();
+        return bus_.ReadMem(base_, kGpioInput) & kLinesInput;
+    }
 
 private:
+    static constexpr uint32_t kQueue = 256;
+
     void Write(uint32_t value) {
-        if (plain_)
-            bus_.WriteMem(base_, kGpioOutput, value);
-        else
+        if (plain_) {
+            if (queued_ == kQueue)
+                Flush();
+            queue_[queued_++] = value;
+        } else {
             WriteVerifiedOrSettled(job_, bus_, kGpioOutput, value, mode_, settle_);
+        }
+    }
+
+    void Flush() {
+        if (queued_ != 0)
+            bus_.WriteMemSeries(base_, kGpioOutput, queue_, queued_);
+        queued_ = 0;
     }
 
     tagDeviceUpdate& job_;
@@ -119,6 +213,8 @@ private:
     const uint32_t settle_;
     uint32_t image_;
     const bool plain_;
+    uint32_t queued_ = 0;
+    uint32_t queue_[kQueue];
 };
 
 } // namespace
@@ -162,11 +258,13 @@ void PulseTck(tagDeviceUpdate& job, RegisterBus& bus) {
 }
 
 void WaitTck(tagDeviceUpdate& job, RegisterBus& bus, int32_t count) {
+    if (count <= 0)
+        return;
     PortLines lines(job, bus);
-    for (int32_t i = 0; i < count; ++i) {
-        lines.Clock(1);
-        lines.Clock(0);
-    }
+    // A first pulse from a high clock has no leading low write; every later one starts low.
+    lines.Clock(1);
+    lines.Clock(0);
+    lines.Pulses(static_cast<uint32_t>(count - 1));
 }
 
 void TmsTransition(tagDeviceUpdate& job, RegisterBus& bus, uint32_t level) {
@@ -198,22 +296,36 @@ void ShiftBits(tagDeviceUpdate& job, RegisterBus& bus, uint32_t bitCount, const 
     if (captured != nullptr && length > 0)
         std::memset(captured, 0, length);
     PortLines lines(job, bus);
-    uint64_t remaining = std::min<uint64_t>(bitCount, uint64_t(length) * 8);
-    for (uint32_t index = length; index-- > 0 && remaining > 0;) {
-        const uint32_t out = tdi[index];
-        uint32_t in = 0;
-        for (uint32_t bit = 0; bit < 8 && remaining > 0; ++bit) {
-            --remaining;
-            if (exit && remaining == 0)
-                lines.Data(kLineTms, 1);
-            lines.Data(kLinesTdi, (out >> bit) & 1);
-            lines.Clock(0);
-            if (captured != nullptr)
-                in |= (lines.Inputs() & 1) << bit;
-            lines.Clock(1);
+    const uint64_t total = std::min<uint64_t>(bitCount, uint64_t(length) * 8);
+    // Bit `at` of the vector, counted from bit 0 of its last byte.
+    const auto bitAt = [tdi, length](uint64_t at) {
+        return (uint32_t(tdi[length - 1 - static_cast<uint32_t>(at >> 3)]) >> (at & 7)) & 1;
+    };
+    if (captured == nullptr) {
+        // All bits but an exiting last one, which raises TMS first.
+        const uint64_t plain = exit && total > 0 ? total - 1 : total;
+        for (uint64_t at = 0; at < plain;) {
+            if (lines.CanQueueBits()) {
+                lines.ShiftOutRun(tdi, length, at, plain);
+                at = plain;
+            } else {
+                lines.ShiftOutBit(bitAt(at++));
+            }
         }
-        if (captured != nullptr)
-            captured[index] = static_cast<uint8_t>(in);
+        if (plain < total) {
+            lines.Data(kLineTms, 1);
+            lines.ShiftOutBit(bitAt(plain));
+        }
+        return;
+    }
+    for (uint64_t at = 0; at < total; ++at) {
+        if (exit && at + 1 == total)
+            lines.Data(kLineTms, 1);
+        lines.Data(kLinesTdi, bitAt(at));
+        lines.Clock(0);
+        const uint32_t tdo = lines.Inputs() & 1;
+        captured[length - 1 - static_cast<uint32_t>(at >> 3)] |= static_cast<uint8_t>(tdo << (at & 7));
+        lines.Clock(1);
     }
 }
 

@@ -10,7 +10,7 @@
 
 int32_t CQSeries::Update(tagDeviceUpdate* updateJob) {
     SetPort(*updateJob, bus_, JtagLine::Tms, 1);
-    const int32_t result = PlayXsvf(*updateJob, bus_);
+    const int32_t result = blocks_.Allocate() ? PlayXsvf(*updateJob, bus_, blocks_) : kXsvfOutOfMemory;
     updateJob->SetPercent(100);
     updateJob->SetResult(result);
     return result;

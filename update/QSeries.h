@@ -10,6 +10,7 @@
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "update/CmdLineOptions.h"
 #include "update/DeviceUpdate.h"
+#include "update/XsvfPlayer.h"
 
 // Result of a card that could not be driven at all: no register window, or no worker thread. The
 // interpreter never produces this code.
@@ -78,6 +79,8 @@ private:
     bool UsesAdl() const { return job && job->adlIndex != -1; }
 
     RegisterBus& bus_;
+    // The interpreter's vector blocks, allocated at the card's first play and kept for the next ones.
+    XsvfBlocks blocks_;
 };
 
 // A new card object for the card's PCI record, with a copy of the options.

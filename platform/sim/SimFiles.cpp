@@ -58,14 +58,20 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 ReadStatus ReadMapped(const std::string& path, std::vector<uint8_t>& data) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: a FIFO would otherwise block the open until some writer came.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.Get() < 0)
         return ReadStatus::OpenFailed;
     if (::fstat(fd.Get(), &st) != 0)
         return ReadStatus::SizeFailed;
+    // Only a regular file has a size and an end: a folder, FIFO, socket or device cannot be read whole (and
+    // Windows refuses to open a folder as a file).
     if (!S_ISREG(st.st_mode))
-        return ReadStatus::OpenFailed; // Windows refuses to open a folder as a file
+        return ReadStatus::OpenFailed;
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return ReadStatus::ReadFailed;
     std::vector<uint8_t> bytes;
     try {
         bytes.resize(static_cast<size_t>(st.st_size));
@@ -96,6 +102,11 @@ std::string SimFileSystem::Map(const std::wstring& path) const {
     return sim::MapPath(machine_.dir, windowsPath);
 }
 
+std::string SimFileSystem::MapForChange(const std::wstring& path) const {
+    const std::string mapped = Map(path);
+    return sim::InsideMachine(machine_.dir, mapped) ? mapped : std::string();
+}
+
 ReadStatus SimFileSystem::ReadWhole(const std::string& path, std::vector<uint8_t>& data) {
     return ReadMapped(sim::MapPath(machine_.dir, path), data);
 }
@@ -105,17 +116,17 @@ ReadStatus SimFileSystem::ReadWhole(const std::wstring& path, std::vector<uint8_
 }
 
 bool SimFileSystem::Append(const std::wstring& path, const std::string& bytes) {
-    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    Descriptor fd(::open(MapForChange(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
 }
 
 bool SimFileSystem::WriteWhole(const std::wstring& path, const std::string& bytes) {
-    Descriptor fd(::open(Map(path).c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644));
+    Descriptor fd(::open(MapForChange(path).c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644));
     return fd.Get() >= 0 && WriteAll(fd.Get(), bytes);
 }
 
 bool SimFileSystem::MakeDirectory(const std::wstring& path) {
-    return ::mkdir(Map(path).c_str(), 0755) == 0;
+    return ::mkdir(MapForChange(path).c_str(), 0755) == 0;
 }
 
 bool SimFileSystem::Locked(const std::string& mappedPath) const {
@@ -139,7 +150,7 @@ bool SimFileSystem::Locked(const std::string& mappedPath) const {
 }
 
 bool SimFileSystem::RemoveFile(const std::wstring& path) {
-    const std::string mapped = Map(path);
+    const std::string mapped = MapForChange(path);
     return !Locked(mapped) && ::unlink(mapped.c_str()) == 0;
 }
 
@@ -149,7 +160,7 @@ bool SimFileSystem::FileExists(const std::wstring& path) {
 }
 
 bool SimFileSystem::CreateExclusive(const std::wstring& path, const std::string& bytes) {
-    const std::string mapped = Map(path);
+    const std::string mapped = MapForChange(path);
     if (Locked(mapped))
         return false;
     Descriptor fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
@@ -168,7 +179,7 @@ bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring&
         wchar_t number[8];
         std::swprintf(number, 8, L"%X", (start + i) % 0xFFFF + 1);
         const std::wstring candidate = base + number + L".tmp";
-        const int fd = ::open(Map(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::open(MapForChange(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);
             path = candidate;
@@ -181,7 +192,8 @@ bool SimFileSystem::MakeTempFile(const std::wstring& folder, const std::wstring&
 }
 
 bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& to) {
-    if (machine_.description.restartMovesFail)
+    if (machine_.description.restartMovesFail || MapForChange(from).empty() ||
+        (!to.empty() && MapForChange(to).empty()))
         return false;
     auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
     sim::RegistryStore store(machine_.dir);
@@ -200,6 +212,50 @@ bool SimFileSystem::MoveAtRestart(const std::wstring& from, const std::wstring& 
         entry.data += sim::EncodeUtf16Le(ntPath(from), true) + sim::EncodeUtf16Le(ntPath(to), true);
         entry.data.append(2, '\0');
         return sim::kRegSuccess;
+    }) == kErrorSuccess;
+}
+
+bool SimFileSystem::CancelMoveAtRestart(const std::wstring& from, const std::wstring& to) {
+    auto ntPath = [](const std::wstring& p) { return p.empty() ? p : L"\\??\\" + p; };
+    sim::RegistryStore store(machine_.dir);
+    return store.Edit([&](sim::RegTree& tree) {
+        const auto key = tree.find(sim::FoldCase(sim::RegistryStore::NormalizePath(kSessionManager)));
+        if (key == tree.end())
+            return sim::kRegNotFound;
+        const auto value = key->second.values.find(sim::FoldCase(kPendingRenames));
+        if (value == key->second.values.end())
+            return sim::kRegNotFound;
+        // The strings of the list, each closed by a null; the pairs are (from, to).
+        const std::string& data = value->second.data;
+        std::wstring all;
+        for (size_t i = 0; i + 1 < data.size(); i += 2)
+            all += static_cast<wchar_t>(static_cast<unsigned char>(data[i]) |
+                                        static_cast<unsigned char>(data[i + 1]) << 8);
+        std::vector<std::wstring> strings;
+        for (size_t start = 0; start < all.size();) {
+            const size_t end = all.find(L'\0', start);
+            if (end == std::wstring::npos || (end == start && strings.size() % 2 == 0))
+                break; // the closing null (an empty source ends the list)
+            strings.push_back(all.substr(start, end - start));
+            start = end + 1;
+        }
+        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+            if (sim::FoldCase(strings[i]) == sim::FoldCase(ntPath(from)) &&
+                sim::FoldCase(strings[i + 1]) == sim::FoldCase(ntPath(to))) {
+                strings.erase(strings.begin() + static_cast<std::ptrdiff_t>(i),
+                              strings.begin() + static_cast<std::ptrdiff_t>(i + 2));
+                if (strings.empty()) {
+                    key->second.values.erase(value);
+                    return sim::kRegSuccess;
+                }
+                std::string list;
+                for (const std::wstring& text : strings)
+                    list += sim::EncodeUtf16Le(text, true);
+                value->second.data = list + std::string(2, '\0');
+                return sim::kRegSuccess;
+            }
+        }
+        return sim::kRegNotFound;
     }) == kErrorSuccess;
 }
 

@@ -79,6 +79,7 @@ public:
     bool MakeTempFile(const std::wstring& folder, const std::wstring& prefix, std::wstring& path) override;
     // Appended to PendingFileRenameOperations under the Session Manager key, as Windows keeps them.
     bool MoveAtRestart(const std::wstring& from, const std::wstring& to) override;
+    bool CancelMoveAtRestart(const std::wstring& from, const std::wstring& to) override;
     // The simulated drives keep no short names: every path is its own short form.
     std::wstring ShortPath(const std::wstring& path) override { return path; }
     // Per thread, as on Windows: off only while disabled on 64-bit Windows.
@@ -87,6 +88,8 @@ public:
 
 private:
     std::string Map(const std::wstring& path) const;
+    // Map for an operation that changes files: "" (which nothing can open) unless inside the machine.
+    std::string MapForChange(const std::wstring& path) const;
     // A file that the description's "locked-files" holds open: it can be neither created nor removed.
     bool Locked(const std::string& mappedPath) const;
     SimMachine& machine_;

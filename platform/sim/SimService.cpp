@@ -51,7 +51,7 @@ std::string HostPath(const std::string& dir, const std::wstring& ntPath) {
     std::wstring path = ntPath;
     if (path.rfind(L"\\??\\", 0) == 0)
         path = path.substr(4);
-    return sim::MapPath(dir, sim::ToUtf8(path));
+    return sim::MapPathForChange(dir, sim::ToUtf8(path));
 }
 
 } // namespace
@@ -97,6 +97,7 @@ bool RunRestartMoves(const std::string& dir, int& done, std::string& failures) {
         const std::string from = HostPath(dir, strings[i]);
         const bool remove = strings[i + 1].empty();
         const std::string to = remove ? std::string() : HostPath(dir, strings[i + 1]);
+        // A path outside the machine maps to "", which neither call accepts.
         const bool ok = remove ? std::remove(from.c_str()) == 0 : std::rename(from.c_str(), to.c_str()) == 0;
         if (ok)
             ++done;

@@ -2,6 +2,8 @@
 // ones. Everything is opened in binary mode; the callers supply their own line ends.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -21,8 +23,19 @@ struct FileCloser {
 };
 using ScopedFile = std::unique_ptr<FILE, FileCloser>;
 
+// Only a file on a disk has a size and an end. A device (CON, NUL, COM1, also as "CON.xsvf" on older
+// Windows), a pipe or a folder is refused before anything is read, so that no read waits for input.
+bool IsDiskFileAttributes(DWORD attributes) {
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 // Reads an open file from start to end. The output is only replaced when everything was read.
 ReadStatus ReadOpenFile(FILE* file, std::vector<uint8_t>& data) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK) {
+        return ReadStatus::OpenFailed;
+    }
     if (_fseeki64(file, 0, SEEK_END) != 0) {
         return ReadStatus::SizeFailed;
     }
@@ -70,6 +83,9 @@ bool WriteOpenFile(FILE* file, const std::string& bytes) {
 class WinFileSystem final : public FileSystem {
 public:
     ReadStatus ReadWhole(const std::string& path, std::vector<uint8_t>& data) override {
+        if (!IsDiskFileAttributes(::GetFileAttributesA(path.c_str()))) {
+            return ReadStatus::OpenFailed;
+        }
         ScopedFile file(std::fopen(path.c_str(), "rb"));
         if (!file) {
             return ReadStatus::OpenFailed;
@@ -78,6 +94,9 @@ public:
     }
 
     ReadStatus ReadWhole(const std::wstring& path, std::vector<uint8_t>& data) override {
+        if (!IsDiskFileAttributes(::GetFileAttributesW(path.c_str()))) {
+            return ReadStatus::OpenFailed;
+        }
         ScopedFile file(_wfopen(path.c_str(), L"rb"));
         if (!file) {
             return ReadStatus::OpenFailed;
@@ -163,6 +182,69 @@ public:
         }
         return ::MoveFileExW(from.c_str(), to.c_str(),
                              MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+
+    // MoveFileEx keeps its restart-time operations as pairs of NT paths in one REG_MULTI_SZ value, the
+    // target of a replacement marked with "!". Only the exact pair scheduled is removed; the value goes
+    // when nothing else is left in it.
+    bool CancelMoveAtRestart(const std::wstring& from, const std::wstring& to) override {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        const wchar_t* const name = L"PendingFileRenameOperations";
+        bool removed = false;
+        DWORD type = 0;
+        DWORD size = 0;
+        if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+            type == REG_MULTI_SZ && size >= sizeof(wchar_t)) {
+            std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+            if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
+                ERROR_SUCCESS) {
+                std::vector<std::wstring> strings;
+                const size_t count = size / sizeof(wchar_t);
+                for (size_t start = 0; start < count;) {
+                    size_t end = start;
+                    while (end < count && data[end] != L'\0') {
+                        ++end;
+                    }
+                    if (end == start && strings.size() % 2 == 0) {
+                        break; // the list's closing null
+                    }
+                    strings.emplace_back(data.data() + start, end - start);
+                    start = end + 1;
+                }
+                const std::wstring source = L"\\??\\" + from;
+                const std::wstring target = to.empty() ? std::wstring() : L"\\??\\" + to;
+                for (size_t i = 0; i + 1 < strings.size() && !removed; i += 2) {
+                    std::wstring scheduled = strings[i + 1];
+                    if (!scheduled.empty() && scheduled[0] == L'!') {
+                        scheduled.erase(0, 1);
+                    }
+                    if (::lstrcmpiW(strings[i].c_str(), source.c_str()) != 0 ||
+                        ::lstrcmpiW(scheduled.c_str(), target.c_str()) != 0) {
+                        continue;
+                    }
+                    strings.erase(strings.begin() + static_cast<std::ptrdiff_t>(i),
+                                  strings.begin() + static_cast<std::ptrdiff_t>(i + 2));
+                    std::wstring list;
+                    for (const std::wstring& text : strings) {
+                        list += text;
+                        list += L'\0';
+                    }
+                    list += L'\0';
+                    removed = strings.empty()
+                                  ? ::RegDeleteValueW(key, name) == ERROR_SUCCESS
+                                  : ::RegSetValueExW(key, name, 0, REG_MULTI_SZ,
+                                                     reinterpret_cast<const BYTE*>(list.data()),
+                                                     static_cast<DWORD>(list.size() * sizeof(wchar_t))) ==
+                                        ERROR_SUCCESS;
+                }
+            }
+        }
+        ::RegCloseKey(key);
+        return removed;
     }
 
     bool DisableRedirection() override {

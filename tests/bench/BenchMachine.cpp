@@ -1,6 +1,7 @@
 #include "BenchMachine.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 BenchMachine::BenchMachine(const std::vector<std::string>& createOptions) : dir_(temp_.Path() + "/machine") {
@@ -13,12 +14,34 @@ BenchMachine::BenchMachine(const std::vector<std::string>& createOptions) : dir_
 
 ProgramRun BenchMachine::Run(const std::vector<std::string>& args, const std::string& input,
                              const std::string& workDir) {
-    std::vector<std::string> argv{VSK_PROGRAM};
-    argv.insert(argv.end(), args.begin(), args.end());
     testsupport::RunOptions options;
-    options.env = {{"VSK_SIM_MACHINE", dir_}};
     options.input = input;
     options.workDir = workDir;
+    return RunWith(args, options);
+}
+
+ProgramRun BenchMachine::RunFed(const std::vector<std::string>& args,
+                                const std::function<std::string(const std::string& out, bool& close)>& feed) {
+    testsupport::RunOptions options;
+    options.feed = feed;
+    return RunWith(args, options);
+}
+
+std::map<std::string, std::string> BenchMachine::Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+        const std::string relative = entry.path().string().substr(dir_.size());
+        if (entry.is_regular_file() && relative != "/last-exit-code" && relative != "/last-run.ini" &&
+            relative != "/record.lock")
+            files[relative] = testsupport::ReadFileText(entry.path().string());
+    }
+    return files;
+}
+
+ProgramRun BenchMachine::RunWith(const std::vector<std::string>& args, testsupport::RunOptions options) {
+    std::vector<std::string> argv{VSK_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    options.env = {{"VSK_SIM_MACHINE", dir_}};
     ProgramRun run;
     std::remove((dir_ + "/last-exit-code").c_str());
     run.raw = testsupport::RunProgram(argv, options);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ public:
 
     ProgramRun Run(const std::vector<std::string>& args, const std::string& input = "",
                    const std::string& workDir = "");
+    // Runs the program with its standard input fed as the run goes (RunOptions::feed).
+    ProgramRun RunFed(const std::vector<std::string>& args,
+                      const std::function<std::string(const std::string& out, bool& close)>& feed);
     testsupport::RunResult Sim(const std::vector<std::string>& args);
 
     // Changes the machine's description (cards, faults, versions) and writes it back.
@@ -32,7 +36,12 @@ public:
     std::string HostPath(const std::string& windowsPath) const;
     std::string LogText() const;
 
+    // Every file of the machine folder and its bytes, but for the simulator's record of the last run.
+    std::map<std::string, std::string> Snapshot() const;
+
 private:
+    ProgramRun RunWith(const std::vector<std::string>& args, testsupport::RunOptions options);
+
     testsupport::TempDir temp_;
     std::string dir_;
 };

@@ -86,6 +86,20 @@ TEST(RunStartup, ServiceThatCannotBeInstalledEndsTheRun) {
     EXPECT_EQ(run.exitCode, 1);
 }
 
+TEST(RunStartup, AFailedInstallLeavesNoMoveForTheNextRestart) {
+    // The library's place is in use: its image waits in a temporary file for the next restart, and the
+    // install fails since no library can be loaded before then.
+    BenchMachine machine({"--locked-file", "C:\\Windows\\SysWOW64\\VskVxdSC.dll"});
+    const ProgramRun run = machine.Run({"-q"});
+    EXPECT_EQ(run.raw.out, std::string(kBanner) + "ERROR: InitVSKLibrary failed.");
+    EXPECT_EQ(run.exitCode, 1);
+    const testsupport::RunResult boot = machine.Sim({"boot"});
+    EXPECT_EQ(boot.exitCode, 0);
+    EXPECT_EQ(boot.err, "");
+    EXPECT_EQ(boot.out.substr(0, boot.out.find('\n')),
+              "Restarted: 0 restart-time file operations carried out");
+}
+
 TEST(RunStartup, TestCountWaitsSixtySecondsOnTheMachineClockAndIsQuiet) {
     BenchMachine machine({"--virtual-clock"});
     const ProgramRun run = machine.Run({"-tc", "2"});

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "ProcessRunner.h"
 #include "sim/Files.h"
 #include "sim/Machine.h"
@@ -198,6 +201,69 @@ TEST(Q740sim, TheProgramMakesTheDefaultMachineAndRecordsItsFullExitCode) {
     uint32_t code = 0;
     ASSERT_TRUE(sim::ReadLastExitCode(dir, code));
     EXPECT_EQ(static_cast<int>(code & 0xFF), run.exitCode);
+}
+
+} // namespace
+
+namespace {
+
+// A damaged description stops the program (exit 125, the reason on stderr) instead of showing a machine
+// made of what was left of it; a bad FPGA key is named by `q740sim show`.
+TEST(Q740sim, DamagedDescriptionsStopTheProgramWithTheReason) {
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string&)> damage;
+        std::string reason; // after "simulated machine: DIR/machine.ini: "
+    };
+    const Case cases[] = {
+        {"cut short in a header", [](const std::string& t) { return t.substr(0, t.find("[pci 1]") + 4); },
+         "damaged: line {n} is neither a [section], a key = value nor a comment"},
+        {"zeros written over the end",
+         [](const std::string& t) { return t.substr(0, t.size() / 2) + std::string(64, '\0'); },
+         "damaged: a NUL byte at offset {n}"},
+        {"emptied", [](const std::string&) { return std::string(); }, "damaged: it describes nothing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir temp;
+        const std::string dir = temp.Path() + "/m";
+        ASSERT_EQ(Q740sim({"create", "--dir", dir}).exitCode, 0);
+        const std::string ini = dir + "/machine.ini";
+        const std::string damaged = c.damage(testsupport::ReadFileText(ini));
+        testsupport::WriteFileText(ini, damaged);
+        std::string reason = c.reason;
+        const size_t n = reason.find("{n}");
+        if (n != std::string::npos) {
+            const size_t nul = damaged.find('\0');
+            const size_t line = static_cast<size_t>(std::count(damaged.begin(), damaged.end(), '\n')) + 1;
+            reason.replace(n, 3, std::to_string(nul != std::string::npos ? nul : line));
+        }
+        testsupport::RunOptions options;
+        options.env = {{"VSK_SIM_MACHINE", dir}};
+        const RunResult run = RunProgram({VSK_PROGRAM, "-q"}, options);
+        EXPECT_EQ(run.exitCode, 125);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "simulated machine: " + ini + ": " + reason + "\n");
+        const RunResult shown = Q740sim({"show", "--dir", dir});
+        EXPECT_EQ(shown.exitCode, 1);
+        EXPECT_EQ(shown.err, "q740sim: " + ini + ": " + reason + "\n");
+    }
+}
+
+TEST(Q740sim, ShowNamesTheKeyThatMakesAVersionUnreadable) {
+    testsupport::TempDir temp;
+    const std::string dir = temp.Path() + "/m";
+    ASSERT_EQ(Q740sim({"create", "--dir", dir, "--cards", "1"}).exitCode, 0);
+    const std::string ini = dir + "/machine.ini";
+    std::string text = testsupport::ReadFileText(ini);
+    const size_t at = text.find("kind = q740\n");
+    ASSERT_NE(at, std::string::npos);
+    text.insert(text.find('\n', at) + 1, "fpga-version = 1.7\n");
+    testsupport::WriteFileText(ini, text);
+    const RunResult shown = Q740sim({"show", "--dir", dir});
+    EXPECT_NE(shown.out.find(", FPGA firmware unreadable ([pci] 03:00.0: bad value of fpga-version)\n"),
+              std::string::npos)
+        << shown.out << shown.err;
 }
 
 } // namespace

@@ -62,8 +62,10 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 
     signal(SIGPIPE, SIG_IGN);
     size_t written = 0;
+    std::string input = options.input;
+    bool feedClosed = false;
     int inFd = inPipe[1];
-    if (options.input.empty()) {
+    if (input.empty() && !options.feed) {
         close(inFd);
         inFd = -1;
     }
@@ -87,7 +89,15 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
             fds[n] = {errPipe[0], POLLIN, 0};
             errIdx = n++;
         }
-        if (inFd >= 0) {
+        if (inFd >= 0 && options.feed && written == input.size()) {
+            if (!feedClosed)
+                input += options.feed(result.out, feedClosed);
+            if (feedClosed && written == input.size()) {
+                close(inFd);
+                inFd = -1;
+            }
+        }
+        if (inFd >= 0 && written < input.size()) {
             fds[n] = {inFd, POLLOUT, 0};
             inIdx = n++;
         }
@@ -105,13 +115,13 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
         drain(outIdx, outPipe[0], result.out, outOpen);
         drain(errIdx, errPipe[0], result.err, errOpen);
         if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t put = write(inFd, options.input.data() + written, options.input.size() - written);
+            ssize_t put = write(inFd, input.data() + written, input.size() - written);
             if (put > 0)
                 written += static_cast<size_t>(put);
             if (put < 0 && errno != EAGAIN) {
                 close(inFd);
                 inFd = -1;
-            } else if (written == options.input.size()) {
+            } else if (written == input.size() && !options.feed) {
                 close(inFd);
                 inFd = -1;
             }

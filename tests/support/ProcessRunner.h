@@ -2,6 +2,7 @@
 // on standard input, standard output and error captured, a time limit.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,10 @@ struct RunOptions {
     std::string input;                                    // written to standard input, then closed
     std::string workDir;                                  // empty: the current folder
     int timeoutSeconds = 120;
+    // When set, standard input stays open after `input`: the feed is called with the output so far whenever
+    // the child may take more, returns the bytes to write next and sets `close` to end the input. It may
+    // block (the child waits for its input meanwhile).
+    std::function<std::string(const std::string& out, bool& close)> feed;
 };
 
 RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});

@@ -2,6 +2,7 @@
 // port setup and close in each mode, the bit order of shifts, and settle calibration with a scripted clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -386,3 +387,77 @@ TEST(DeviceUpdate, NewJobAndResultPublishesTheProgressBeforeIt) {
 }
 
 } // namespace
+
+// Records like RecordingRegisterBus, and counts the runs of writes it was handed at once.
+class SeriesBus : public RecordingRegisterBus {
+public:
+    void WriteMemSeries(uintptr_t base, uint32_t offset, const uint32_t* values, size_t count) override {
+        ++series;
+        longest = std::max(longest, count);
+        for (size_t i = 0; i < count; ++i)
+            RecordingRegisterBus::WriteMem(base, offset, values[i]);
+    }
+    size_t series = 0;
+    size_t longest = 0;
+};
+
+// Without settling, writes reach the bus in runs; the bus must still see exactly the accesses, in the order,
+// that the settling path makes one call at a time (settle count 1: single writes, each on its own).
+TEST(PortLines, RunsOfWritesCarryTheSameAccessesAsSingleWrites) {
+    std::vector<uint8_t> vector(100);
+    for (size_t i = 0; i < vector.size(); ++i)
+        vector[i] = static_cast<uint8_t>(i * 37 + 11);
+    struct Case {
+        const char* name;
+        std::function<void(tagDeviceUpdate&, RegisterBus&)> run;
+    };
+    const Case cases[] = {
+        {"wait 1", [](tagDeviceUpdate& j, RegisterBus& b) { WaitTck(j, b, 1); }},
+        {"wait 64", [](tagDeviceUpdate& j, RegisterBus& b) { WaitTck(j, b, 64); }},
+        {"wait 65", [](tagDeviceUpdate& j, RegisterBus& b) { WaitTck(j, b, 65); }},
+        {"wait 1000", [](tagDeviceUpdate& j, RegisterBus& b) { WaitTck(j, b, 1000); }},
+        {"shift 1 bit",
+         [&](tagDeviceUpdate& j, RegisterBus& b) { ShiftBits(j, b, 1, vector.data(), 1, nullptr, false); }},
+        {"shift 1 bit, exit",
+         [&](tagDeviceUpdate& j, RegisterBus& b) { ShiftBits(j, b, 1, vector.data(), 1, nullptr, true); }},
+        {"shift 13 bits of 2 bytes, exit",
+         [&](tagDeviceUpdate& j, RegisterBus& b) { ShiftBits(j, b, 13, vector.data(), 2, nullptr, true); }},
+        {"shift 800 bits", [&](tagDeviceUpdate& j,
+                               RegisterBus& b) { ShiftBits(j, b, 800, vector.data(), 100, nullptr, false); }},
+        {"shift 799 bits, exit",
+         [&](tagDeviceUpdate& j, RegisterBus& b) {
+             ShiftBits(j, b, 799, vector.data(), 100, nullptr, true);
+         }},
+        {"shift beyond the buffer",
+         [&](tagDeviceUpdate& j, RegisterBus& b) { ShiftBits(j, b, 5000, vector.data(), 3, nullptr, true); }},
+        {"shift 300 bits with capture, exit",
+         [&](tagDeviceUpdate& j, RegisterBus& b) {
+             std::vector<uint8_t> captured(40);
+             ShiftBits(j, b, 300, vector.data(), 40, captured.data(), true);
+         }},
+        {"TAP walk, shift, wait",
+         [&](tagDeviceUpdate& j, RegisterBus& b) {
+             uint8_t tap = 0;
+             GotoTapState(j, b, tap, 4);
+             ShiftBits(j, b, 200, vector.data(), 25, nullptr, true);
+             WaitTck(j, b, 300);
+             TmsTransition(j, b, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t clock : {0u, kLineTck}) {
+            SCOPED_TRACE(std::string(c.name) + (clock ? ", clock high" : ", clock low"));
+            const uint32_t image = kLineClaim | kLineTms | clock;
+            Port single(kPortFixedSettle, 1, image);
+            single.bus.QueueRead(kGpioInput, std::vector<uint32_t>(400, 1)); // TDO for the captured case
+            c.run(single.job, single.bus);
+            Port runs(kPortFixedSettle, 0, image);
+            SeriesBus bus;
+            bus.QueueRead(kGpioInput, std::vector<uint32_t>(400, 1));
+            c.run(runs.job, bus);
+            EXPECT_EQ(bus.log, single.bus.log);
+            EXPECT_EQ(runs.job.gpioImage.load(), single.job.gpioImage.load());
+            EXPECT_GT(bus.series, 0u);
+        }
+    }
+}

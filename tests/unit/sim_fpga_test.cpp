@@ -353,9 +353,7 @@ private:
 };
 
 TEST_F(SimFpgaTest, ExampleStreamUpdatesACardOfTheSimulator) {
-    std::string source = __FILE__;
-    source = source.substr(0, source.find_last_of('/') + 1);
-    const Bytes stream = ReadFile(source + "../../examples/fw.xsvf");
+    const Bytes stream = ReadFile(std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf");
     ASSERT_FALSE(stream.empty());
     sim::Card card(sim::MakeFpga(card_, dir_.string(), 0), card_.Location());
     CardBus bus(card);

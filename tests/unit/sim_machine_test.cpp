@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "sim/Files.h"
+#include "sim/Ini.h"
 #include "sim/Machine.h"
 #include "sim/Text.h"
 #include "sim/WindowsPaths.h"
@@ -30,7 +31,7 @@ TEST(SimDescription, DefaultMachineRoundTripsAndKeepsUnknownKeys) {
 
 TEST(SimDescription, HandWrittenFileWithDefaultsAndErrors) {
     const std::string text = "# two functions, out of order\n"
-                             "[machine]\nwindows = 6.1\nOS64 = no\nclock = virtual\nnonsense line\n"
+                             "[machine]\nwindows = 6.1\nOS64 = no\nclock = virtual\n"
                              "[pci 7]\nlocation = 21:00.0\nkind = q740\nmap = fail\n"
                              "[pci 1]\nlocation = 00:02.0\n";
     sim::MachineDescription m;
@@ -46,13 +47,21 @@ TEST(SimDescription, HandWrittenFileWithDefaultsAndErrors) {
     EXPECT_TRUE(m.pci[1].mapFails);
 
     struct Bad {
-        const char* text;
+        std::string text;
         const char* error;
     } bad[] = {
         {"[machine]\nmhz = fast\n", "[machine] mhz: bad value \"fast\""},
         {"[pci 0]\nlocation = 3:0\n", "[pci 0] location: bad value \"3:0\""},
         {"[pci 0]\nbar2 = 0x100000000\n", "[pci 0] bar2: bad value \"0x100000000\""},
         {"[pci 0]\nlocation=01:00.0\n[pci 1]\nlocation=01:00.0\n", "two PCI functions at 01:00.0"},
+        // Damage: what is left of a file cut short or overwritten is not read as a machine.
+        {"[machine]\nnonsense line\n", "damaged: line 2 is neither a [section], a key = value nor a comment"},
+        {"[machine]\nwindows = 10.0\n[pci 0\nlocation = 03:00.0\n",
+         "damaged: line 3 is neither a [section], a key = value nor a comment"},
+        {"[machine]\n= 1\n", "damaged: line 2 is neither a [section], a key = value nor a comment"},
+        {std::string("[machine]\nwin\0\0\0", 16), "damaged: a NUL byte at offset 13"},
+        {"", "damaged: it describes nothing"},
+        {"# only a comment\n\n", "damaged: it describes nothing"},
     };
     for (const auto& b : bad) {
         EXPECT_FALSE(sim::ParseDescription(b.text, m, error)) << b.text;
@@ -158,11 +167,37 @@ TEST(SimWindowsPaths, DriveMapping) {
         {"C:\\USERS\\User\\appdata\\new.log", dir + "/C/Users/user/AppData/new.log"},
         {"/tmp/fw\\fw.xsvf", "/tmp/fw/fw.xsvf"},
         {"fw\\fw.xsvf", "fw/fw.xsvf"},
-        {"\\Windows", "/Windows"},
         {"1:\\x", "1:/x"},
+        // Rooted without a drive: the system drive, never the host's root.
+        {"\\Windows", dir + "/C/Windows"},
+        {"\\Veskora\\VskQ740FwUpdater\\VskQ740FwUpdater.log",
+         dir + "/C/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log"},
+        // "." and ".." stay on the drive.
+        {"C:\\..\\..\\etc\\passwd", dir + "/C/etc/passwd"},
+        {"C:\\Users\\..\\..\\..\\x", dir + "/C/x"},
+        {"D:\\a\\.\\b\\..\\c", dir + "/D/a/c"},
+        {"\\..\\x", dir + "/C/x"},
+        {"C:..\\x", dir + "/C/x"},
+        // Network and device paths are on no drive of the machine.
+        {"\\\\server\\share\\x", ""},
+        {"\\\\?\\C:\\x", ""},
+        {"\\\\.\\pipe\\x", ""},
+        {"/\\server\\x", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(sim::MapPath(dir, c.windows), c.host) << c.windows;
+    // What may be changed: only what lies inside the machine folder.
+    const std::pair<std::string, bool> inside[] = {
+        {dir + "/C/x", true},      {dir + "/C", true},          {dir, false},
+        {dir + "/../x", false},    {dir + "/C/../../x", false}, {dir + "x/C", false},
+        {"/Veskora/x.log", false}, {"fw/fw.xsvf", false},       {"", false},
+        {dir + "/./C//y/", true},
+    };
+    for (const auto& [path, expected] : inside)
+        EXPECT_EQ(sim::InsideMachine(dir, path), expected) << path;
+    EXPECT_EQ(sim::MapPathForChange(dir, "\\Veskora\\x"), dir + "/C/Veskora/x");
+    EXPECT_EQ(sim::MapPathForChange(dir, "/tmp/x"), "");
+    EXPECT_EQ(sim::MapPathForChange(dir, "x\\y"), "");
     std::filesystem::remove_all(dir);
 }
 
@@ -251,6 +286,28 @@ TEST(SimText, ConversionsNeverFailAndUtf16IsRecognised) {
     EXPECT_EQ(text, L"C:\\x y");
     EXPECT_FALSE(sim::DecodeUtf16Le("abcd", text)); // plain bytes stay bytes
     EXPECT_FALSE(sim::DecodeUtf16Le("abc", text));
+}
+
+} // namespace
+
+namespace {
+
+// What the INI writer makes of nameless sections reads back as the same sections: keys before any header,
+// an empty "[]" first, and a "[]" further down whose keys must not join the section above.
+TEST(SimIni, NamelessSectionsReadBackAsTheyWere) {
+    const char* const texts[] = {"a = 1\n[x]\nb = 2\n", "[]\n[x]\nb = 2\n", "[x]\nb = 2\n[]\nc = 3\n",
+                                 "[]\n\n[]\nc = 3\n"};
+    for (const char* text : texts) {
+        const sim::IniFile first = sim::ParseIni(text);
+        const std::string written = sim::FormatIni(first);
+        const sim::IniFile again = sim::ParseIni(written);
+        ASSERT_EQ(again.sections.size(), first.sections.size()) << text;
+        for (size_t i = 0; i < first.sections.size(); ++i) {
+            EXPECT_EQ(again.sections[i].name, first.sections[i].name) << text;
+            EXPECT_EQ(again.sections[i].entries, first.sections[i].entries) << text;
+        }
+        EXPECT_EQ(sim::FormatIni(again), written) << text;
+    }
 }
 
 } // namespace

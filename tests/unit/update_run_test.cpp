@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,82 @@ TEST_F(RunFixture, PowerHandlerCleansUpAndExitsWithOne) {
     } catch (const FakeProcesses::ExitCalled& e) {
         EXPECT_EQ(e.code, 1);
     }
+}
+
+TEST(UpdateRunInstance, ASecondUpdaterIsRefusedBeforeItTouchesTheMachine) {
+    using WaitResult = plat::NamedMutex::WaitResult;
+    const std::wstring name = CUpdateRun::kInstanceMutexName;
+    // The command line's own two line feeds come first.
+    const std::string refused = "\n\nERROR: Another VskQ740FwUpdater is already running.";
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        WaitResult wait; // what the wait for the mutex finds
+        bool failCreate;
+        int exitCode;
+        std::string out; // the console's text from the start
+    };
+    const std::string ran =
+        "\n\nVeskora Q740 Firmware Update Utility - Version 2.0.3.1\n\n\nERROR: InitVSKLibrary failed.";
+    const Case cases[] = {
+        {"held", {}, WaitResult::Timeout, false, 183, refused + "\n\nPress any key to exit...\n"},
+        {"held, quiet", {"-q", "-f", "fw.xsvf"}, WaitResult::Timeout, false, 183, refused},
+        {"cannot be created", {"-q"}, WaitResult::Acquired, true, 183, refused},
+        {"wait failed", {"-q"}, WaitResult::Failed, false, 183, refused},
+        {"abandoned by an updater that died", {"-q"}, WaitResult::Abandoned, false, 1, ran},
+        {"free", {"-q"}, WaitResult::Acquired, false, 1, ran},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePlatform p;
+        const std::wstring key = L"SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
+        p.fakeRegistry.CreateKey(key, false);
+        p.fakeRegistry.SetValue(key, L"Log", plat::RegValue::WideString(L"transcript"), false);
+        p.fakeNamedObjects.results[name] = c.wait;
+        if (c.failCreate)
+            p.fakeNamedObjects.failing.insert(name);
+        std::vector<std::string> args{"VskQ740FwUpdater.exe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        int code = 0;
+        {
+            CUpdateRun run(p);
+            code = run.Run(static_cast<int>(argv.size()), argv.data());
+        }
+        EXPECT_EQ(code, c.exitCode);
+        if (c.exitCode != 183)
+            continue; // the stored transcript makes the free run a final pass; its text is another test's
+        EXPECT_EQ(p.fakeConsole.out, c.out);
+        EXPECT_EQ(p.fakeConsole.attributes, (std::vector<uint16_t>{12, 7}));
+        // Nothing of the machine touched: the stored run state, the log, the power, the console handlers.
+        EXPECT_EQ(p.fakeRegistry.values.size(), 1u);
+        EXPECT_EQ(p.fakeRegistry.keys.size(), 1u);
+        EXPECT_EQ(p.fakeRegistry.StringValue(key, L"Log"), L"transcript");
+        EXPECT_EQ(p.fakeFiles.FileText(kLogPath), "");
+        EXPECT_FALSE(p.fakePower.highPriority);
+        EXPECT_TRUE(p.fakeConsole.handlers.empty());
+        EXPECT_EQ(p.fakeNamedObjects.names, std::vector<std::wstring>(c.failCreate ? 0 : 1, name));
+        EXPECT_TRUE(p.fakeNamedObjects.released.empty());
+    }
+}
+
+TEST(UpdateRunInstance, TheLockIsHeldForTheWholeRunAndReleasedOnce) {
+    FakePlatform p;
+    {
+        CUpdateRun run(p);
+        std::string a0 = "prog", a1 = "-q";
+        char* argv[] = {a0.data(), a1.data()};
+        EXPECT_EQ(run.Run(2, argv), 1);
+        // Still held after the run's end (the service's bring-up lock came and went).
+        EXPECT_EQ(std::count(p.fakeNamedObjects.released.begin(), p.fakeNamedObjects.released.end(),
+                             std::wstring(CUpdateRun::kInstanceMutexName)),
+                  0);
+    }
+    EXPECT_EQ(std::count(p.fakeNamedObjects.released.begin(), p.fakeNamedObjects.released.end(),
+                         std::wstring(CUpdateRun::kInstanceMutexName)),
+              1);
 }
 
 TEST_F(RunFixture, TestCountWaitsSixtySecondsAndKeepsTheWindowAlone) {

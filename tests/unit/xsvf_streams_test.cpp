@@ -116,9 +116,7 @@ std::string TestDataFolder() {
         if (IsFolder(env))
             return env;
     }
-    std::string source = __FILE__; // .../tests/unit/xsvf_streams_test.cpp
-    source = source.substr(0, source.find_last_of('/') + 1);
-    const std::string beside = source + "../../../shared/testdata/xsvf";
+    const std::string beside = std::string(VSK_SOURCE_DIR) + "/../shared/testdata/xsvf";
     if (IsFolder(beside))
         return beside;
     return IsFolder("/work/shared/testdata/xsvf") ? "/work/shared/testdata/xsvf" : "";

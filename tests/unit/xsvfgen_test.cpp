@@ -174,9 +174,7 @@ TEST(FirmwareImage, VersionTexts) {
 }
 
 std::string ExamplesFolder() {
-    std::string source = __FILE__; // .../tests/unit/xsvfgen_test.cpp
-    source = source.substr(0, source.find_last_of('/') + 1);
-    return source + "../../examples/";
+    return std::string(VSK_SOURCE_DIR) + "/examples/";
 }
 
 Bytes ReadFile(const std::string& path) {

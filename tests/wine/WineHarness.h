@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,18 @@ public:
         argv.insert(argv.end(), args.begin(), args.end());
         testsupport::RunOptions options = Options(input, 180);
         options.env.insert(options.env.end(), env.begin(), env.end());
+        return testsupport::RunProgram(argv, options);
+    }
+
+    // Runs the program with its standard input fed as the run goes (RunOptions::feed).
+    testsupport::RunResult
+    RunFed(const std::vector<std::string>& args,
+           const std::function<std::string(const std::string& out, bool& close)>& feed) {
+        KeepServer();
+        std::vector<std::string> argv{kWine, ProgramPath()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        testsupport::RunOptions options = Options("", 180);
+        options.feed = feed;
         return testsupport::RunProgram(argv, options);
     }
 

@@ -63,12 +63,12 @@ TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
     }
 
     // The library that could not be written in place was put in a "vsk" temporary file and scheduled to
-    // replace its target at the next restart; the failed bring-up deleted that file, so the scheduled move
-    // finds nothing and no library appears after a restart.
+    // replace its target at the next restart; the failed bring-up took that move back and deleted the file,
+    // so no library appears after a restart and no move is left that could only fail.
     const testsupport::RunResult pending =
         prefix.RunTool({"reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v",
                         "PendingFileRenameOperations"});
-    EXPECT_NE(pending.out.find("\\vsk"), std::string::npos) << pending.out << pending.err << run.err;
+    EXPECT_EQ(pending.out.find("\\vsk"), std::string::npos) << pending.out << pending.err << run.err;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix.DriveC() + "/users")) {
         const std::string name = entry.path().filename().string();
         EXPECT_FALSE(name.rfind("vsk", 0) == 0 && name.size() > 4 &&

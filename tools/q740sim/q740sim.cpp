@@ -293,7 +293,8 @@ int Show(const std::string& dir) {
         if (f.kind == sim::FunctionKind::Q740) {
             const bool bar64 = (f.bars[0] & 7) == 4;
             uint8_t major = 0, minor = 0, build = 0;
-            const bool known = sim::ReadFpgaVersion(dir, f, card, major, minor, build);
+            std::string why;
+            const bool known = sim::ReadFpgaVersion(dir, f, card, major, minor, build, &why);
             std::printf(" %d, registers at 0x%llX (%s BAR)%s%s%s", card++,
                         static_cast<unsigned long long>(f.RegisterWindow()), bar64 ? "64-bit" : "32-bit",
                         f.mapFails ? ", mapping fails" : "", f.tracePath.empty() ? "" : ", trace ",
@@ -301,7 +302,7 @@ int Show(const std::string& dir) {
             if (known)
                 std::printf(", FPGA firmware %u.%u.%u", major, minor, build);
             else
-                std::printf(", FPGA firmware unreadable");
+                std::printf(", FPGA firmware unreadable (%s)", why.c_str());
         }
         std::printf("\n");
     }

@@ -59,6 +59,7 @@ public:
     bool MakeTempFile(const std::wstring&, const std::wstring&, std::wstring&) override { return false; }
     std::wstring ShortPath(const std::wstring& path) override { return path; }
     bool MoveAtRestart(const std::wstring&, const std::wstring&) override { return false; }
+    bool CancelMoveAtRestart(const std::wstring&, const std::wstring&) override { return false; }
     bool DisableRedirection() override { return false; }
     void RevertRedirection() override {}
 

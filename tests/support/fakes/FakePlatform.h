@@ -4,7 +4,9 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "fakes/FakeConsole.h"
 #include "fakes/FakeFileSystem.h"
@@ -77,14 +79,29 @@ public:
     bool highPriority = false;
 };
 
-// No named object can be created: a run on this platform fails its service bring-up at once.
+// Mutexes can be had (one named in `heldElsewhere` is owned by another process, one in `failing` cannot be
+// created); no shared mapping can be created, so a run on this platform fails its service bring-up at once.
 class FakeNamedObjects : public plat::NamedObjects {
+public:
+    std::set<std::wstring> heldElsewhere, failing;
+    std::map<std::wstring, plat::NamedMutex::WaitResult> results; // a wait's result other than the above
+    std::vector<std::wstring> names, released;                    // every mutex created; each release
+
 protected:
-    uintptr_t CreateMutexHandle(const std::wstring&) override { return 0; }
-    plat::NamedMutex::WaitResult WaitForMutex(uintptr_t, uint32_t) override {
-        return plat::NamedMutex::WaitResult::Failed;
+    uintptr_t CreateMutexHandle(const std::wstring& name) override {
+        if (failing.count(name) != 0)
+            return 0;
+        names.push_back(name);
+        return names.size() * 4;
     }
-    void ReleaseMutexHandle(uintptr_t) override {}
+    plat::NamedMutex::WaitResult WaitForMutex(uintptr_t handle, uint32_t) override {
+        const std::wstring& name = names.at(handle / 4 - 1);
+        if (heldElsewhere.count(name) != 0)
+            return plat::NamedMutex::WaitResult::Timeout;
+        const auto it = results.find(name);
+        return it != results.end() ? it->second : plat::NamedMutex::WaitResult::Acquired;
+    }
+    void ReleaseMutexHandle(uintptr_t handle) override { released.push_back(names.at(handle / 4 - 1)); }
     uintptr_t OpenOrCreateMappingHandle(const std::wstring&, uint32_t, bool& created) override {
         created = false;
         return 0;

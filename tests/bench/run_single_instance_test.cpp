@@ -1,0 +1,61 @@
+// One updater at a time: a second one started while the first waits at its question is refused before it
+// touches anything of the machine, and the first then updates the cards as if it had been alone.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "BenchMachine.h"
+#include "Goldens.h"
+
+namespace {
+
+const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
+// After the command line's own two line feeds.
+const std::string kRefused = "\n\nERROR: Another VskQ740FwUpdater is already running.";
+
+TEST(RunSingleInstance, ASecondUpdaterIsRefusedAndTheFirstGoesOn) {
+    BenchMachine machine({"--virtual-clock"});
+    struct Second {
+        bool ran = false;
+        ProgramRun quiet, prompted;
+        bool untouched = false;
+        std::string changed;
+    } second;
+    const ProgramRun first = machine.RunFed({"-f", kStream}, [&](const std::string& out, bool& close) {
+        if (out.find(testsupport::kPrompt) == std::string::npos)
+            return std::string();
+        // The first holds the cards (driver off, lines claimed) and waits for its answer.
+        if (!second.ran) {
+            second.ran = true;
+            const auto before = machine.Snapshot();
+            second.quiet = machine.Run({"-q", "-f", kStream});
+            second.prompted = machine.Run({"-f", kStream}, "y");
+            const auto after = machine.Snapshot();
+            second.untouched = after == before;
+            for (const auto& [path, bytes] : after)
+                if (before.count(path) == 0 || before.at(path) != bytes)
+                    second.changed += path + " ";
+            for (const auto& [path, bytes] : before)
+                if (after.count(path) == 0)
+                    second.changed += path + "(gone) ";
+        }
+        close = true;
+        return std::string("y");
+    });
+    ASSERT_TRUE(second.ran) << first.raw.out;
+    EXPECT_EQ(second.quiet.raw.out, kRefused);
+    EXPECT_EQ(second.quiet.exitCode, 183);
+    EXPECT_EQ(second.prompted.raw.out, kRefused + testsupport::kPressAnyKey);
+    EXPECT_EQ(second.prompted.exitCode, 183);
+    EXPECT_TRUE(second.untouched) << "the refused runs changed " << second.changed;
+
+    ASSERT_FALSE(first.raw.timedOut);
+    EXPECT_EQ(first.exitCode, 0) << first.raw.out;
+    EXPECT_NE(first.raw.out.find("Execution time = "), std::string::npos) << first.raw.out;
+    // Once the first has ended, the next updater runs.
+    const ProgramRun later = machine.Run({"-q"});
+    EXPECT_EQ(later.exitCode, 1);
+    EXPECT_EQ(later.raw.out.find(kRefused), std::string::npos);
+}
+
+} // namespace
