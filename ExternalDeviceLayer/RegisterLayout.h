@@ -74,13 +74,51 @@ struct TRegGPIO_OUTPUT : Register<0x179C>, TGpioLines {};        // the level dr
 struct TRegGPIO_OUTPUT_ENABLE : Register<0x17A0>, TGpioLines {}; // 1: the line is an output
 struct TRegGPIO_INPUT : Register<0x17A4>, TGpioLines {};         // the level sampled on each line
 
-// The GPU's generic I2C engine: the seven registers' offsets. Their fields join them with the engine.
-struct TRegGENERIC_I2C_CONTROL : Register<0x60D0> {};
-struct TRegGENERIC_I2C_STATUS : Register<0x60D8> {};
-struct TRegGENERIC_I2C_SPEED : Register<0x60DC> {};
-struct TRegGENERIC_I2C_SETUP : Register<0x60E0> {};
-struct TRegGENERIC_I2C_TRANSACTION : Register<0x60E4> {};
-struct TRegGENERIC_I2C_DATA : Register<0x60E8> {};
-struct TRegGENERIC_I2C_PIN_SELECTION : Register<0x60EC> {};
+// The GPU's generic I2C engine: seven registers. Only the fields the program uses are named; the engine
+// procedures leave every other bit as read, except where a value is built from zero (TRANSACTION, DATA).
+struct TRegGENERIC_I2C_CONTROL : Register<0x60D0> {
+    using Go = Field<0, 1>;        // set to start one transaction
+    using SoftReset = Field<1, 1>; // pulsed at acquire
+    using Enable = Field<3, 1>;    // set at acquire, cleared at release
+    using Low = Field<0, 4>;       // bits 3..0, the only ones acquire keeps
+    using Mode = Field<6, 1>;      // set at acquire
+};
+struct TRegGENERIC_I2C_STATUS : Register<0x60D8> {
+    using Done = Field<4, 1>; // the transaction has finished
+};
+struct TRegGENERIC_I2C_SPEED : Register<0x60DC> {
+    using Threshold = Field<0, 2>;
+    using Filter = Field<4, 1>; // cleared
+    using Prescale = Field<16, 16>;
+};
+struct TRegGENERIC_I2C_SETUP : Register<0x60E0> {
+    using TimeLimit = Field<24, 8>;
+};
+struct TRegGENERIC_I2C_TRANSACTION : Register<0x60E4> {
+    using Read = Field<0, 1>;       // direction: 0 write, 1 read
+    using StopOnNack = Field<8, 1>; // always 1
+    using Ack = Field<9, 1>;        // acknowledge the byte read
+    using Start = Field<12, 1>;     // start condition before the transaction
+    using Stop = Field<13, 1>;      // stop condition after it
+    using Count = Field<16, 4>;     // bytes of the transaction minus 1
+};
+struct TRegGENERIC_I2C_DATA : Register<0x60E8> {
+    using Read = Field<0, 1>;        // 0: load a byte to send; 1: read back a received byte
+    using Byte = Field<8, 8>;        // the data byte
+    using Index = Field<16, 4>;      // index in the engine's byte buffer
+    using IndexWrite = Field<31, 1>; // the index is loaded with this access
+};
+struct TRegGENERIC_I2C_PIN_SELECTION : Register<0x60EC> {
+    using ClockPin = Field<0, 7>;
+    using DataPin = Field<8, 7>;
+};
+static_assert(Disjoint({TRegGENERIC_I2C_TRANSACTION::Read::kMask,
+                        TRegGENERIC_I2C_TRANSACTION::StopOnNack::kMask,
+                        TRegGENERIC_I2C_TRANSACTION::Ack::kMask, TRegGENERIC_I2C_TRANSACTION::Start::kMask,
+                        TRegGENERIC_I2C_TRANSACTION::Stop::kMask, TRegGENERIC_I2C_TRANSACTION::Count::kMask}),
+              "two TRANSACTION fields share a bit");
+static_assert(Disjoint({TRegGENERIC_I2C_DATA::Read::kMask, TRegGENERIC_I2C_DATA::Byte::kMask,
+                        TRegGENERIC_I2C_DATA::Index::kMask, TRegGENERIC_I2C_DATA::IndexWrite::kMask}),
+              "two DATA fields share a bit");
 
 } // namespace regs

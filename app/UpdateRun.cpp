@@ -1,5 +1,6 @@
 #include "app/UpdateRun.h"
 
+#include "ExternalDeviceLayer/I2cSettings.h"
 #include "app/stages/CardSearch.h"
 #include "app/stages/UpdatePhase.h"
 #include "update/QSeries.h"
@@ -7,7 +8,10 @@
 CUpdateRun::CUpdateRun(plat::Platform& platform)
     : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
       power_(*platform.console, *platform.power, *platform.processes),
-      consoleGuard_(*platform.console, *platform.clock) {}
+      consoleGuard_(*platform.console, *platform.clock) {
+    I2cSettings().speedKhz.store(kDefaultI2cSpeedKhz);
+    I2cSettings().retryCount.store(0);
+}
 
 CUpdateRun::~CUpdateRun() {
     CleanUp();
@@ -80,7 +84,7 @@ int CUpdateRun::Run(int argc, char** argv) {
     if (options_.testCount != 0)
         WaitTestDelay(*platform_.clock, options_);
     if (options_.i2cSpeedKhz != 0)
-        i2cSpeedKhz_ = options_.i2cSpeedKhz;
+        I2cSettings().speedKhz.store(options_.i2cSpeedKhz);
     if (WindowsForcesXsvf(platform_.env->Version()))
         options_.forceXsvf = 1;
     WriteLogHeader(*platform_.clock, printer_);
@@ -124,10 +128,12 @@ int CUpdateRun::Run(int argc, char** argv) {
     // The update.
     const tagUpdatePhaseInput phase{
         cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-        xsvfPath_, imageVerified_, adlMode_, i2cSpeedKhz_,    workersStarted_};
+        xsvfPath_, imageVerified_, adlMode_, workersStarted_};
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
     if (outcome.updated)
         result_ = outcome.result;
+    if (outcome.flashImageRefused)
+        result_ = 1;
     return End(true);
 }
 

@@ -26,7 +26,6 @@
 
 class CUpdateRun {
 public:
-    static constexpr uint32_t kDefaultI2cSpeedKhz = 800;
     // One updater at a time on the machine: the machine-wide mutex held for the whole run, and the exit code
     // of a run that found it held (ERROR_ALREADY_EXISTS, a code that no other outcome of a run has).
     static constexpr const wchar_t* kInstanceMutexName = L"Global\\VskQ740FwUpdaterInstance";
@@ -62,7 +61,6 @@ private:
     std::wstring programDir_;
     tagTemporaryPaths tempPaths_;
 
-    uint32_t i2cSpeedKhz_ = kDefaultI2cSpeedKhz;
     bool restartInitiated_ = false;
     bool adlMode_ = false;
     int result_ = 1;

@@ -16,6 +16,8 @@ public:
     virtual ~Environment() = default;
     virtual bool GetVariable(const std::wstring& name, std::wstring& value) = 0;
     virtual bool SetVariable(const std::wstring& name, const std::wstring& value) = 0;
+    // Removes the variable from the process's environment; true also when it was not there.
+    virtual bool RemoveVariable(const std::wstring& name) = 0;
     // Expands %name% references; unknown names stay as they are.
     virtual std::wstring Expand(const std::wstring& text) = 0;
     // The temporary folder, ending in a backslash.

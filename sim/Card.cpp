@@ -32,9 +32,11 @@ const char* CardMisuseName(CardMisuse kind) {
     return "?";
 }
 
-Card::Card(std::unique_ptr<JtagDevice> device, std::string location)
+Card::Card(std::unique_ptr<JtagDevice> device, std::string location, const CardI2cSettings& i2c)
     : device_(std::move(device)), tap_(device_.get()), location_(std::move(location)),
-      memory_(kCardWindowSize, 0) {}
+      memory_(kCardWindowSize, 0), i2c_(std::make_unique<CardI2c>(i2c)) {
+    i2c_->SetTrace(&trace_);
+}
 
 void Card::NoteMisuse(CardMisuse kind, uint32_t offset, uint32_t value) {
     ++record_.misuse[static_cast<size_t>(kind)];
@@ -63,6 +65,8 @@ uint32_t Card::Read(uint32_t offset, bool decoding) {
     if (ValidAccess(offset, decoding, 0)) {
         if (IsGpio(offset))
             value = ReadGpio(offset);
+        else if (CardI2c::Handles(offset))
+            value = i2c_->Read(offset);
         else
             std::memcpy(&value, &memory_[offset], 4);
     }
@@ -78,6 +82,8 @@ void Card::Write(uint32_t offset, uint32_t value, bool decoding) {
         return;
     if (IsGpio(offset))
         WriteGpio(offset, value);
+    else if (CardI2c::Handles(offset))
+        i2c_->Write(offset, value);
     else
         std::memcpy(&memory_[offset], &value, 4);
 }

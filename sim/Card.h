@@ -1,6 +1,7 @@
 // One simulated Q740 card behind its PCI function: the 64 KB register window, its GPIO register group
-// wired to the FPGA's JTAG TAP, and what the program did wrong on the lines (kept for tests, never fatal).
-// Not thread-safe: the bus takes the card's lock around every call.
+// wired to the FPGA's JTAG TAP, its GPU I2C engine on the bus of the FPGA's slaves (sim/CardI2c.h), and what
+// the program did wrong on the lines (kept for tests, never fatal). Not thread-safe: the bus takes the card's
+// lock around every call.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/CardI2c.h"
 #include "sim/JtagDevice.h"
 #include "sim/Tap.h"
 #include "sim/Trace.h"
@@ -57,15 +59,17 @@ struct CardRecord {
 
 class Card {
 public:
-    // `device` stands behind the TAP (null: a TAP with nothing behind it).
-    Card(std::unique_ptr<JtagDevice> device, std::string location);
+    // `device` stands behind the TAP (null: a TAP with nothing behind it); `i2c` describes the I2C side.
+    Card(std::unique_ptr<JtagDevice> device, std::string location, const CardI2cSettings& i2c = {});
 
-    // One 32-bit register access at `offset` in the window. Everything but the GPIO group is plain memory
-    // (reads give what was last written, 0 at first). `decoding` is the function's memory-space bit.
+    // One 32-bit register access at `offset` in the window. Everything but the GPIO group and the I2C
+    // engine's registers is plain memory (reads give what was last written, 0 at first). `decoding` is the
+    // function's memory-space bit.
     uint32_t Read(uint32_t offset, bool decoding);
     void Write(uint32_t offset, uint32_t value, bool decoding);
 
     Trace& GetTrace() { return trace_; }
+    CardI2c& I2c() { return *i2c_; }
     const CardRecord& Record() const { return record_; }
     TapState State() const { return tap_.State(); }
     const std::string& Location() const { return location_; }
@@ -87,6 +91,7 @@ private:
     uint32_t lineLevels_ = 0; // effective levels of lines 6 and 30 (driven high)
     CardRecord record_;
     Trace trace_;
+    std::unique_ptr<CardI2c> i2c_;
 };
 
 } // namespace sim

@@ -2,7 +2,84 @@
 
 #include <cstdio>
 
+#include "sim/Fields.h"
+#include "sim/Fpga.h"
+
 namespace sim {
+
+namespace {
+
+// The keys as a flat record, read through one table.
+struct CardI2cKeys {
+    uint32_t misreadKhz = 0;
+    bool clockHeld = false;
+    bool neverDone = false;
+    std::string silent;
+    std::string flashPart;
+};
+
+const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
+    using K = CardI2cKeys;
+    static const std::vector<Field<K>> fields = {
+        NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
+        BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
+        TextField<K>("flash-part", &K::flashPart),
+    };
+    return fields;
+}
+
+// "D0;D4" (case and blanks ignored) into the three switches; false for anything else.
+bool ParseSilent(const std::string& text, std::array<bool, 3>& silent) {
+    std::array<bool, 3> parsed{};
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t end = text.find(';', from);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string item = FoldCaseAscii(Trim(text.substr(from, end - from)));
+        if (!item.empty()) {
+            size_t i = 0;
+            const std::string withPrefix = FoldCaseAscii(item.size() > 2 ? item : "0x" + item);
+            while (i < fpgai2c::kSlaveAddresses.size() &&
+                   withPrefix != FoldCaseAscii(Hex(fpgai2c::kSlaveAddresses[i], 2)))
+                ++i;
+            if (i == fpgai2c::kSlaveAddresses.size())
+                return false;
+            parsed[i] = true;
+        }
+        from = end + 1;
+    }
+    silent = parsed;
+    return true;
+}
+
+} // namespace
+
+bool ReadCardI2cSettings(const PciFunction& function, const std::string& machineDir, int index,
+                         CardI2cSettings& settings, std::string& error) {
+    CardI2cKeys keys;
+    FieldError bad = ReadFields(CardI2cFields(), function.extra, keys);
+    settings.bus.misreadFromKhz = keys.misreadKhz;
+    settings.bus.clockHeld = keys.clockHeld;
+    settings.engine.neverDone = keys.neverDone;
+    if (!ParseSilent(keys.silent, settings.fpga.silent) && !bad)
+        bad = {"i2c-silent", keys.silent};
+    uint8_t major = 0, minor = 0, build = 0;
+    if (ReadFpgaVersion(machineDir, function, index, major, minor, build))
+        settings.fpga.version = FirmwareVersion{major, minor, build};
+    for (SpiFlashSettings& flash : settings.flash) {
+        if (!keys.flashPart.empty())
+            flash.part = keys.flashPart;
+        flash.factoryVersion = settings.fpga.version;
+    }
+    std::string partError;
+    if (!CheckSpiFlashSettings(settings.flash[0], partError) && !bad)
+        bad = {"flash-part", keys.flashPart};
+    KeepFlashesInMachine(settings, machineDir, function);
+    if (bad)
+        error = "[pci] " + function.Location() + ": bad value of " + bad.key;
+    return !bad;
+}
 
 void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineDir,
                           const PciFunction& function) {

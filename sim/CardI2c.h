@@ -29,6 +29,17 @@ struct CardI2cSettings {
 void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineDir,
                           const PciFunction& function);
 
+// A card's I2C side as its [pci N] keys describe it (docs/SIMULATOR.md, "The I2C side"):
+//   i2c-misread-khz    reads at or above this bus speed come back wrong now and then (0: never)
+//   i2c-clock-held     a device holds the bus clock low
+//   i2c-never-done     the engine takes a go and never finishes
+//   i2c-silent         the FPGA slaves that do not answer: "D2", "D0;D4", ...
+//   flash-part         the flash part behind all three bridges
+// with the FPGA's running version (sim::ReadFpgaVersion) and the flashes' files in the machine folder.
+// False with a message naming the card and key on a bad value (that key keeps its default).
+bool ReadCardI2cSettings(const PciFunction& function, const std::string& machineDir, int index,
+                         CardI2cSettings& settings, std::string& error);
+
 class CardI2c {
 public:
     explicit CardI2c(const CardI2cSettings& settings);

@@ -25,8 +25,11 @@ PciBus::PciBus(const MachineDescription& machine, const std::string& machineDir,
         function->config = info.ConfigSpace();
         if (info.kind == FunctionKind::Q740) {
             function->cardIndex = static_cast<int>(cards_.size());
+            CardI2cSettings i2c;
+            std::string error;
+            ReadCardI2cSettings(info, machineDir, function->cardIndex, i2c, error); // bad keys: defaults
             function->card = std::make_unique<Card>(devices ? devices(info, function->cardIndex) : nullptr,
-                                                    info.Location());
+                                                    info.Location(), i2c);
             Trace& trace = function->card->GetTrace();
             if (!info.tracePath.empty())
                 trace.Add(traceFiles_.Get(MapPath(machineDir, info.tracePath)), "");

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ExternalDeviceLayer/AdlI2c.h"
+#include "ExternalDeviceLayer/I2cPort.h"
 #include "ExternalDeviceLayer/PciScan.h"
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "update/CmdLineOptions.h"
@@ -28,15 +30,36 @@ struct FpgaVersion {
     bool allowsFlashImage = false;
 };
 
-class CQSeries : public CDevBase {
+// The FPGA's I2C slaves and the sub-address of its version block.
+constexpr uint32_t kFpgaSlaves[3] = {0xD0, 0xD2, 0xD4};
+constexpr uint32_t kFpgaVersionSubAddress = 4;
+// The text of a version that could not be read through the card's engine.
+constexpr const wchar_t* kUnreadFpgaVersion = L"0.0.000";
+
+// "major.minor.build" in unpadded decimal, with the flag of VersionAllowsFlashImage.
+FpgaVersion MakeFpgaVersion(uint32_t major, uint32_t minor, uint32_t build);
+
+class CQSeries : public CDevBase, public CI2cPort {
 public:
     explicit CQSeries(RegisterBus& bus) : bus_(bus) {}
 
     // The XSVF worker: plays the job's stream into the card's FPGA, then finishes the job (result, then 100
     // percent) as its very last act, whatever the stream held after its last command.
     int32_t Update(tagDeviceUpdate* job) override;
-    // Reads the FPGA version over the card's I2C engine; "0.0.000" when it cannot be read.
+    // Reads the FPGA version over the card's I2C engine (acquiring and releasing it); "0.0.000" when it
+    // cannot be read.
     virtual FpgaVersion GetFpgaVersion();
+
+    // I2C transfers to the FPGA's slaves: through the display library when the job has an adapter index,
+    // else through the card's engine, which the caller has acquired. A failed engine read leaves the bytes
+    // not read as the caller had them.
+    int I2cRead(uint32_t slaveAddress, uint32_t subAddressWidth, uint32_t subAddress, uint32_t count,
+                unsigned char* buffer) override;
+    int I2cWrite(uint32_t slaveAddress, uint32_t subAddressWidth, uint32_t subAddress, uint32_t count,
+                 const unsigned char* buffer) override;
+    // The card's engine; both do nothing (and return 1) when the job uses the display library.
+    int I2cEngineAcquire() override;
+    int I2cEngineRelease() override;
 
     static bool VersionAllowsFlashImage(uint32_t major, uint32_t minor, uint32_t build);
 
@@ -44,8 +67,13 @@ public:
     uint32_t hPci = 0;
     uintptr_t regBase = 0;
     tagDeviceUpdate* job = nullptr;
+    // The display library's I2C call and what its retries do; set by the run when it binds the library.
+    CAdlI2cCall* adl = nullptr;
+    tagAdlI2cHooks adlHooks;
 
 private:
+    bool UsesAdl() const { return job && job->adlIndex != -1; }
+
     RegisterBus& bus_;
     // The interpreter's vector blocks, allocated at the card's first play and kept for the next ones.
     XsvfBlocks blocks_;

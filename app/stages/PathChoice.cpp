@@ -1,10 +1,16 @@
 #include "app/stages/PathChoice.h"
 
+#include "ExternalDeviceLayer/I2cSettings.h"
+
 namespace {
 
+// The speed at which the run goes straight to the display-library attempt.
+constexpr uint32_t kValidationSpeedKhz = 50;
+
 // One card object and one job per card; the listing when asked. Each card's JTAG lines are claimed and
-// calibrated (its spinner on the console) while the cards are listed, right before that card's line.
-// Versions that do not allow the flash image clear `imageVerified`.
+// calibrated (its spinner on the console) while the cards are listed, right before that card's line, and
+// its version is read once, through its own engine, for that line. Versions that do not allow the flash
+// image clear `imageVerified`.
 void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoiceInput& input, bool list,
                   tagPathChoice& choice) {
     tagCardSet& set = choice.cards;
@@ -34,11 +40,11 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
         set.cards.back()->job = &job;
         if (job.settleCount.load() > set.largestSettle)
             set.largestSettle = job.settleCount.load();
-        const FpgaVersion version = set.cards.back()->GetFpgaVersion();
-        if (!version.allowsFlashImage)
-            choice.imageVerified = false;
         if (list) {
             printer.Print(L" PCIe Bus: 0x%02X%X%X   FPGA version: ", info.bus, info.device, info.function);
+            const FpgaVersion version = set.cards.back()->GetFpgaVersion();
+            if (!version.allowsFlashImage)
+                choice.imageVerified = false;
             printer.Print(L"%ls\n", version.text.c_str());
         }
     }
@@ -51,14 +57,21 @@ tagPathChoice ChoosePathAndListCards(plat::Platform& platform, CPrinter& printer
     tagPathChoice choice;
     choice.xsvfPath = input.xsvfPath;
     choice.imageVerified = input.imageVerified;
-    // Without the display library the flash image cannot be carried to the cards yet, so every pass ends
-    // on the XSVF stream: the first pass without the stream only reads the versions, the second lists.
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool list = choice.xsvfPath;
-        PrepareCards(platform, printer, input, list, choice);
-        if (list)
-            break;
-        choice.xsvfPath = true;
+    // At 50 kHz the run goes to the display-library attempt first. A pass without `xsvfPath` makes the cards
+    // without listing them and goes on to the attempt; the pass after it lists them, which is final. So
+    // three passes are the most there can be.
+    bool attemptFirst = I2cSettings().SpeedKhz() == kValidationSpeedKhz;
+    for (int pass = 0; pass < 3; ++pass) {
+        if (!attemptFirst) {
+            const bool list = choice.xsvfPath;
+            PrepareCards(platform, printer, input, list, choice);
+            if (list)
+                break;
+            choice.xsvfPath = true;
+        }
+        attemptFirst = false;
+        // The display-library attempt: this build does not bind the library, so the cards are reached
+        // through their own engines.
     }
     return choice;
 }

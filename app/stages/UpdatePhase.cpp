@@ -1,7 +1,10 @@
 #include "app/stages/UpdatePhase.h"
 
 #include <string>
+#include <vector>
 
+#include "ExternalDeviceLayer/I2cSettings.h"
+#include "app/stages/BusTest.h"
 #include "update/JtagPort.h"
 #include "update/QSeries.h"
 
@@ -29,17 +32,18 @@ std::wstring EraseText() {
 } // namespace
 
 CUpdatePhase::CUpdatePhase(plat::Platform& platform, CPrinter& printer, const tagUpdatePhaseInput& input)
-    : platform_(platform), printer_(printer), input_(input) {}
+    : platform_(platform), printer_(printer), input_(input), imageVerified_(input.imageVerified) {}
 
 int CUpdatePhase::XsvfEstimateMinutes(uint32_t largestSettleCount) {
     return (largestSettleCount < 30 || largestSettleCount == kMaxSettleCount) ? 5 : 3;
 }
 
 int CUpdatePhase::EstimateMinutes() const {
-    if (input_.imageVerified && input_.adlMode)
-        return static_cast<int>(static_cast<uint32_t>(input_.cards.count) * 8u * 800u / input_.i2cSpeedKhz);
-    if (input_.imageVerified)
-        return static_cast<int>(2400u / input_.i2cSpeedKhz);
+    const uint32_t speed = I2cSettings().SpeedKhz();
+    if (imageVerified_ && input_.adlMode && speed != 0)
+        return static_cast<int>(static_cast<uint32_t>(input_.cards.count) * 8u * 800u / speed);
+    if (imageVerified_ && speed != 0)
+        return static_cast<int>(2400u / speed);
     return XsvfEstimateMinutes(input_.cards.largestSettle);
 }
 
@@ -48,7 +52,7 @@ void CUpdatePhase::PrintWarningBox() {
     box += kBoxEdge;
     box += L"\n   *                        WARNING:                        *\n";
     box += kBoxEmpty;
-    if (!input_.imageVerified) {
+    if (!imageVerified_) {
         box += L"   *      ALL DISPLAYS WILL GO BLANK DURING THE UPDATE.     *\n";
         box += kBoxEmpty;
     }
@@ -115,7 +119,8 @@ void CUpdatePhase::StartWorkers() {
 }
 
 void CUpdatePhase::ShowProgress() {
-    const bool beeping = input_.options.beep && input_.xsvfPath;
+    // Beeps belong to the XSVF path only.
+    const bool beeping = input_.options.beep && !imageVerified_;
     int beeps = 0;
     size_t turn = 0;
     for (;;) {
@@ -166,7 +171,7 @@ void CUpdatePhase::ReportResults(int result) {
             printer_.SetColour(CPrinter::kNormal);
             first = false;
         }
-        if (input_.imageVerified) {
+        if (imageVerified_) {
             printer_.SetColour(CPrinter::kRed);
             printer_.Print(
                 L"\nTo avoid this error, run VskQ740FwUpdater with the -x command line parameter.");
@@ -177,6 +182,17 @@ void CUpdatePhase::ReportResults(int result) {
         printer_.Print(L"Execution time = %.d seconds", static_cast<int>(seconds));
     }
     printer_.Print(L"\n");
+}
+
+// The cards' own engines carry the flash image only when every card's bus reads back consistently.
+void CUpdatePhase::TestBuses() {
+    if (!imageVerified_ || input_.adlMode)
+        return;
+    std::vector<CI2cPort*> ports;
+    for (const auto& card : input_.cards.cards)
+        ports.push_back(card.get());
+    if (!TestCardBuses(ports, input_.options.i2cSpeedKhz != 0))
+        imageVerified_ = false;
 }
 
 void CUpdatePhase::ClosePorts(bool success) {
@@ -198,7 +214,20 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     printer_.Print(L"\n");
     printer_.Print(L"   XSVF update file: %ls\n", name.c_str());
     printer_.Print(L"   Calibration... ");
+    TestBuses();
     printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
+    if (imageVerified_) {
+        // Writing the flash image is not part of this build: stop before anything is written.
+        printer_.SetColour(CPrinter::kRed);
+        printer_.Print(L"\n   ERROR: This version of VskQ740FwUpdater cannot write the flash image.\n"
+                       L"   Run VskQ740FwUpdater with the -x command line parameter to update through the "
+                       L"XSVF file.\n\n");
+        printer_.SetColour(CPrinter::kNormal);
+        ClosePorts(false);
+        tagUpdatePhaseOutcome refused;
+        refused.flashImageRefused = true;
+        return refused;
+    }
     PrintWarningBox();
 
     bool aborted = false;

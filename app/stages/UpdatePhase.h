@@ -20,7 +20,6 @@ struct tagUpdatePhaseInput {
     bool xsvfPath = false;
     bool imageVerified = false;
     bool adlMode = false;
-    uint32_t i2cSpeedKhz = 0;
     std::atomic<bool>& workersStarted; // set before the first worker starts, for the run's clean-up
 };
 
@@ -28,6 +27,9 @@ struct tagUpdatePhaseOutcome {
     // The workers ran and `result` is the run's result: 0, or the code of a failed card.
     bool updated = false;
     int result = 0;
+    // The run would have written the flash image, which this build cannot do: it stopped before any worker
+    // started, and nothing was written.
+    bool flashImageRefused = false;
 };
 
 class CUpdatePhase {
@@ -51,9 +53,11 @@ private:
     int CollectResults();
     void ReportResults(int result);
     void ClosePorts(bool success);
+    void TestBuses();
 
     plat::Platform& platform_;
     CPrinter& printer_;
     const tagUpdatePhaseInput& input_;
     uint64_t updateStartMs_ = 0;
+    bool imageVerified_ = false; // cleared when the cards' buses fail their test
 };

@@ -117,6 +117,7 @@ public:
     explicit SimEnvironment(SimMachine& machine);
     bool GetVariable(const std::wstring& name, std::wstring& value) override;
     bool SetVariable(const std::wstring& name, const std::wstring& value) override;
+    bool RemoveVariable(const std::wstring& name) override;
     std::wstring Expand(const std::wstring& text) override;
     std::wstring TempPath() override;
     std::wstring WindowsFolder() override;

@@ -73,6 +73,18 @@ bool SimEnvironment::GetVariable(const std::wstring& name, std::wstring& value) 
     return false;
 }
 
+bool SimEnvironment::RemoveVariable(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::wstring folded = sim::FoldCase(name);
+    for (auto it = variables_.begin(); it != variables_.end(); ++it) {
+        if (sim::FoldCase(it->first) == folded) {
+            variables_.erase(it);
+            break;
+        }
+    }
+    return true;
+}
+
 bool SimEnvironment::SetVariable(const std::wstring& name, const std::wstring& value) {
     if (name.empty() || name.find(L'=') != std::wstring::npos)
         return false;

@@ -59,6 +59,11 @@ public:
         return ::SetEnvironmentVariableW(name.c_str(), value.c_str()) != FALSE;
     }
 
+    bool RemoveVariable(const std::wstring& name) override {
+        return ::SetEnvironmentVariableW(name.c_str(), nullptr) != FALSE ||
+               ::GetLastError() == ERROR_ENVVAR_NOT_FOUND;
+    }
+
     std::wstring Expand(const std::wstring& text) override {
         std::wstring buffer(text.size() + 256, L'\0');
         for (int attempt = 0; attempt < 8; ++attempt) {

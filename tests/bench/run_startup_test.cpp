@@ -13,8 +13,8 @@ using testsupport::kPressAnyKey;
 
 // The default machine's two cards listed, nothing to write.
 const std::string kListed = std::string(kBanner) + "   Found 2 Veskora Q740 graphics cards:\n"
-                                                   " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
-                                                   " PCIe Bus: 0x0400   FPGA version: 0.0.000\n\n";
+                                                   " PCIe Bus: 0x0300   FPGA version: 1.6.10\n"
+                                                   " PCIe Bus: 0x0400   FPGA version: 1.6.10\n\n";
 
 TEST(RunStartup, ArgumentsDecideTheConsoleTextAndExitCode) {
     struct Case {
@@ -52,8 +52,8 @@ TEST(RunStartup, LogFileGetsHeaderAndMessagesWithCrLfAndIsAppended) {
     const std::string log = machine.LogText();
     const std::string body = "Veskora Q740 Firmware Update Utility - Version 2.0.3.1\r\n\r\n\r\n"
                              "   Found 2 Veskora Q740 graphics cards:\r\n"
-                             " PCIe Bus: 0x0300   FPGA version: 0.0.000\r\n"
-                             " PCIe Bus: 0x0400   FPGA version: 0.0.000\r\n\r\n";
+                             " PCIe Bus: 0x0300   FPGA version: 1.6.10\r\n"
+                             " PCIe Bus: 0x0400   FPGA version: 1.6.10\r\n\r\n";
     const std::string tail = "\r\n\r\nPress any key to exit...\r\n";
     // Two runs that reached the log: each part is the header, the banner and the listing.
     size_t pos = 0;

@@ -118,7 +118,7 @@ TEST_F(SimCard, RegisterWindowIsMemoryOutsideTheGpioGroupOnceDecodingIsOn) {
     struct Case {
         uint32_t offset, written, readBack;
     } cases[] = {
-        {0x0000, 0x11111111, 0x11111111}, {0xFFFC, 0xCAFEF00D, 0xCAFEF00D}, {0x60D0, 0xA5, 0xA5},
+        {0x0000, 0x11111111, 0x11111111}, {0xFFFC, 0xCAFEF00D, 0xCAFEF00D}, {0x60E0, 0xA5, 0xA5},
         {0x1798, 0xFFFFFFFF, 0xFFFFFFFF}, {0x17A4, 0x12345678, 0x00000007}, // input: TDO and pulled-up 1, 2
     };
     for (const Case& c : cases) {

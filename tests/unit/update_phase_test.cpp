@@ -18,7 +18,7 @@ struct Phase {
     RecordingRegisterBus bus;
     tagCmdLineOptions options;
     std::atomic<bool> workersStarted{false};
-    tagUpdatePhaseInput input{cards, bus, options, nullptr, false, false, false, false, 800, workersStarted};
+    tagUpdatePhaseInput input{cards, bus, options, nullptr, false, false, false, false, workersStarted};
     CUpdatePhase phase{p, printer, input};
 };
 

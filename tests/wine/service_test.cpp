@@ -16,10 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // The whole console text of a quiet run: the two cards of the machine, or none without one.
-const std::string kListing = testsupport::WithCrLf(std::string(testsupport::kBanner) +
-                                                   "   Found 2 Veskora Q740 graphics cards:\n"
-                                                   " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
-                                                   " PCIe Bus: 0x0400   FPGA version: 0.0.000\n\n");
+const std::string kListing =
+    testsupport::WithCrLf(std::string(testsupport::kBanner) + "   Found 2 Veskora Q740 graphics cards:\n"
+                                                              " PCIe Bus: 0x0300   FPGA version: 1.6.10\n"
+                                                              " PCIe Bus: 0x0400   FPGA version: 1.6.10\n\n");
 const std::string kNoCards =
     testsupport::WithCrLf(std::string(testsupport::kBanner) + "   No Veskora Q740 graphics cards found.");
 const char* const kUninstallKey = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC";

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/sim/SimService.h"
@@ -29,6 +30,9 @@ struct CreateOptions {
     int cards = -1;
     bool bar32 = false, highWindows = false;
     std::vector<int> mapFail;
+    // Keys of one card's section (its models' own keys: fpga-version, i2c-misread-khz, ...): card index,
+    // key, value.
+    std::vector<std::tuple<int, std::string, std::string>> cardKeys;
     // What is applied after --from, in the order given: a key's field and its value, or (no field) an
     // environment entry NAME=VALUE.
     std::vector<std::pair<const sim::Field<sim::MachineDescription>*, std::string>> overrides;
@@ -77,6 +81,18 @@ const ShapeOption kShapeOptions[] = {
          if (!sim::ParseU32(v, number))
              return false;
          o.mapFail.push_back(static_cast<int>(number));
+         return true;
+     }},
+    {"--card", "INDEX:KEY=VALUE", true,
+     [](CreateOptions& o, const std::string& v) {
+         const size_t colon = v.find(':');
+         const size_t eq = v.find('=');
+         uint32_t index = 0;
+         if (colon == std::string::npos || eq == std::string::npos || eq < colon + 2 ||
+             !sim::ParseU32(v.substr(0, colon), index))
+             return false;
+         o.cardKeys.emplace_back(static_cast<int>(index), sim::Trim(v.substr(colon + 1, eq - colon - 1)),
+                                 sim::Trim(v.substr(eq + 1)));
          return true;
      }},
     {"--env", "NAME=VALUE", true,
@@ -199,6 +215,18 @@ int Create(const std::string& dir, Arguments& args) {
         for (int index : options.mapFail)
             if (index == cardIndex)
                 function.mapFails = true;
+        for (const auto& [index, key, value] : options.cardKeys) {
+            if (index != cardIndex)
+                continue;
+            auto& extra = function.extra;
+            const auto it = std::find_if(extra.begin(), extra.end(), [&key](const auto& entry) {
+                return sim::FoldCaseAscii(entry.first) == sim::FoldCaseAscii(key);
+            });
+            if (it == extra.end())
+                extra.emplace_back(key, value);
+            else
+                it->second = value;
+        }
         ++cardIndex;
     }
     for (const auto& [field, value] : options.overrides) {

@@ -26,6 +26,10 @@ public:
         vars[name] = value;
         return true;
     }
+    bool RemoveVariable(const std::wstring& name) override {
+        vars.erase(name);
+        return true;
+    }
     std::wstring Expand(const std::wstring& text) override { return text; }
     std::wstring TempPath() override { return L"C:\\Temp\\"; }
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }

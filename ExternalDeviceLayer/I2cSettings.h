@@ -1,0 +1,22 @@
+// The process-wide I2C settings: the bus speed in kHz (800 at start; the command line's override, the
+// calibration's 600 and 400, the final pass's 50) and the retry count of display-library transfers (0 at
+// start, 10 once the cards' versions were read). The main thread sets them before any worker starts;
+// workers only read them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint32_t kDefaultI2cSpeedKhz = 800;
+constexpr uint32_t kAdlI2cRetries = 10;
+
+struct tagI2cSettings {
+    std::atomic<uint32_t> speedKhz{kDefaultI2cSpeedKhz};
+    std::atomic<uint32_t> retryCount{0};
+
+    uint32_t SpeedKhz() const { return speedKhz.load(std::memory_order_relaxed); }
+    uint32_t RetryCount() const { return retryCount.load(std::memory_order_relaxed); }
+};
+
+// The one instance of the process.
+tagI2cSettings& I2cSettings();

@@ -1,0 +1,118 @@
+// The cards reached over their I2C buses: the listing's versions, the version gate, the bus test with its
+// speed stepping, the speed given on the command line and the estimates. The flash image cannot be written
+// by this build: a run that would write it stops after the estimate, before the warning and the workers,
+// and nothing is written.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "BenchMachine.h"
+#include "Goldens.h"
+#include "Transcript.h"
+#include "sim/Fpga.h"
+
+namespace {
+
+using testsupport::kBanner;
+using testsupport::WarningBox;
+
+const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
+
+const char kRefused[] = "\n   ERROR: This version of VskQ740FwUpdater cannot write the flash image.\n"
+                        "   Run VskQ740FwUpdater with the -x command line parameter to update through the "
+                        "XSVF file.\n\n";
+
+std::string Version(BenchMachine& machine, int card) {
+    sim::MachineDescription m;
+    std::string error;
+    if (!sim::LoadMachine(machine.Dir(), m, error))
+        return "no machine";
+    uint8_t major = 0, minor = 0, build = 0;
+    if (!sim::ReadFpgaVersion(machine.Dir(), *machine.Cards(m)[static_cast<size_t>(card)], card, major, minor,
+                              build))
+        return "unreadable";
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+}
+
+// The listing of the default machine's two cards with these versions.
+std::string Listing(const std::string& first, const std::string& second) {
+    return "   Found 2 Veskora Q740 graphics cards:\n PCIe Bus: 0x0300   FPGA version: " + first +
+           "\n PCIe Bus: 0x0400   FPGA version: " + second + "\n";
+}
+
+std::string Announcement(int minutes) {
+    return "\n   XSVF update file: " + kStream + "\n   Calibration...  Done.\n   Update will take up to " +
+           std::to_string(minutes) + " minutes.\n";
+}
+
+TEST(RunI2c, VersionsBusTestSpeedsAndEstimates) {
+    const std::string aborted = std::string(testsupport::kPrompt) + testsupport::PromptErasure() +
+                                "   Update aborted.\n\n" + testsupport::kPressAnyKey;
+    struct Case {
+        const char* name;
+        std::vector<std::string> create;
+        std::vector<std::string> extraArgs;
+        std::string golden;
+        int exitCode;
+    };
+    const std::vector<std::string> new0 = {"--card", "0:fpga-version=1.6.13"};
+    const std::vector<std::string> new1 = {"--card", "1:fpga-version=2.0.0"};
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::string> both = with(new0, new1);
+    const Case cases[] = {
+        {"every card new enough: the image is checked on the engines, 2400 / 800",
+         both,
+         {"-q"},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(3) + kRefused,
+         1},
+        {"one card below 1.6.13: the XSVF stream",
+         new0,
+         {},
+         kBanner + Listing("1.6.13", "1.6.10") + Announcement(3) + WarningBox(true) + aborted,
+         0},
+        {"a bus that misreads at 800: 600, 2400 / 600",
+         with(both, {"--card", "1:i2c-misread-khz=700"}),
+         {"-q"},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(4) + kRefused,
+         1},
+        {"a bus that misreads at 400: the XSVF stream",
+         with(both, {"--card", "0:i2c-misread-khz=300"}),
+         {},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(3) + WarningBox(true) + aborted,
+         0},
+        {"a slave that does not answer: the XSVF stream",
+         with(both, {"--card", "1:i2c-silent=D4"}),
+         {},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(3) + WarningBox(true) + aborted,
+         0},
+        {"-i2c 600 skips the speed test",
+         with(both, {"--card", "0:i2c-misread-khz=500"}),
+         {"-q", "-i2c", "600"},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(4) + kRefused,
+         1},
+        {"-i2c 50",
+         both,
+         {"-q", "-i2c", "50"},
+         kBanner + Listing("1.6.13", "2.0.0") + Announcement(48) + kRefused,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BenchMachine machine(with({"--virtual-clock"}, c.create));
+        std::vector<std::string> args = {"-f", kStream};
+        args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+        const ProgramRun run = machine.Run(args, "n");
+        ASSERT_FALSE(run.raw.timedOut);
+        EXPECT_TRANSCRIPT(c.golden, run.raw.out);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        // Nothing was written: no card runs the example's firmware.
+        EXPECT_NE(Version(machine, 0), "1.7.2");
+        EXPECT_NE(Version(machine, 1), "1.7.2");
+    }
+}
+
+} // namespace
