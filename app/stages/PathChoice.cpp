@@ -57,6 +57,8 @@ tagPathChoice ChoosePathAndListCards(plat::Platform& platform, CPrinter& printer
     // on the XSVF stream: the first pass without the stream only reads the versions, the second lists.
     for (int pass = 0; pass < 2; ++pass) {
         const bool list = choice.xsvfPath;
+        if (list && input.beforeListing)
+            input.beforeListing();
         PrepareCards(platform, printer, input, list, choice);
         if (list)
             break;

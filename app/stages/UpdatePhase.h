@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "app/Printer.h"
@@ -22,12 +23,17 @@ struct tagUpdatePhaseInput {
     bool adlMode = false;
     uint32_t i2cSpeedKhz = 0;
     std::atomic<bool>& workersStarted; // set before the first worker starts, for the run's clean-up
+    // Runs once the prompt is passed, just before the workers start (the test's RunOnce entry, the desktop
+    // manager closed).
+    std::function<void()> beforeWorkers = {};
 };
 
 struct tagUpdatePhaseOutcome {
     // The workers ran and `result` is the run's result: 0, or the code of a failed card.
     bool updated = false;
     int result = 0;
+    // The prompt (or the test's space bar) stopped the update; nothing was written.
+    bool aborted = false;
 };
 
 class CUpdatePhase {

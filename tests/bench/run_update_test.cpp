@@ -87,7 +87,7 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
 }
 
 TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
-    BenchMachine machine({"--cards", "3", "--virtual-clock"});
+    BenchMachine machine({"--cards", "3", "--virtual-clock", "--no-driver"});
     machine.Edit([&](sim::MachineDescription& m) {
         machine.Cards(m)[1]->extra.push_back({"fpga-verify-fails", "1"});
     });
@@ -104,7 +104,7 @@ TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
 }
 
 TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
-    BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1"});
+    BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1", "--no-driver"});
     const ProgramRun run = machine.Run({"-f", kStream, "-q"});
     // Only the mapped card is calibrated; the other is listed and fails at once with code 1.
     const std::string golden =
@@ -156,7 +156,7 @@ TEST(RunUpdate, DamagedStreamsAreRefusedOrFailWithoutHarm) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        BenchMachine machine({"--cards", "2", "--virtual-clock"});
+        BenchMachine machine({"--cards", "2", "--virtual-clock", "--no-driver"});
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);
         const std::string digest =
