@@ -32,6 +32,17 @@ namespace {
 // Pieces of a display-library write: every piece goes to the same sub-address.
 constexpr uint32_t kAdlWritePiece = 64;
 
+// Fills an engine message to or from a slave's sub-address with the caller's `count` bytes.
+void FillMessage(tagI2cMessage& message, uint32_t slaveAddress, uint32_t subAddressWidth, uint32_t subAddress,
+                 uint32_t count, const unsigned char* buffer) {
+    message.slaveAddress = slaveAddress;
+    message.subAddress = subAddress;
+    message.subAddressWidth = subAddressWidth;
+    message.data.SetCount(static_cast<int32_t>(count), -1);
+    for (uint32_t i = 0; i < count; ++i)
+        message.data[static_cast<int32_t>(i)] = buffer[i];
+}
+
 } // namespace
 
 int CQSeries::I2cEngineAcquire() {
@@ -67,12 +78,7 @@ int CQSeries::I2cWrite(uint32_t slaveAddress, uint32_t subAddressWidth, uint32_t
     if (job->regBase == 0)
         return 0;
     tagI2cMessage message;
-    message.slaveAddress = slaveAddress;
-    message.subAddress = subAddress;
-    message.subAddressWidth = subAddressWidth;
-    message.data.SetCount(static_cast<int32_t>(count), -1);
-    for (uint32_t i = 0; i < count; ++i)
-        message.data[static_cast<int32_t>(i)] = buffer[i];
+    FillMessage(message, slaveAddress, subAddressWidth, subAddress, count, buffer);
     const tagRegWindow window{bus_, job->regBase, job->settleCount};
     return CI2cEngine(window).I2cEngineWrite(message);
 }
@@ -88,12 +94,7 @@ int CQSeries::I2cRead(uint32_t slaveAddress, uint32_t subAddressWidth, uint32_t 
     if (job->regBase == 0)
         return 0;
     tagI2cMessage message;
-    message.slaveAddress = slaveAddress;
-    message.subAddress = subAddress;
-    message.subAddressWidth = subAddressWidth;
-    message.data.SetCount(static_cast<int32_t>(count), -1);
-    for (uint32_t i = 0; i < count; ++i)
-        message.data[static_cast<int32_t>(i)] = buffer[i];
+    FillMessage(message, slaveAddress, subAddressWidth, subAddress, count, buffer);
     const tagRegWindow window{bus_, job->regBase, job->settleCount};
     const int result = CI2cEngine(window).I2cEngineRead(message);
     for (uint32_t i = 0; i < count; ++i)
