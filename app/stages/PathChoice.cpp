@@ -18,6 +18,9 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
     set.jobs.reset(new tagDeviceUpdate[static_cast<size_t>(input.cardCount)]);
     set.count = input.cardCount;
     set.largestSettle = 0;
+    // Every job of the pass gets the port mode the flags call for before the listing: a version read for
+    // one card's line must not change the mode of the cards listed after it.
+    const int32_t portMode = choice.xsvfPath && !choice.imageVerified ? kPortCalibrated : kPortFixedSettle;
     if (list)
         printer.Print(L"   Found %d Veskora Q740 graphics card%ls:\n", input.cardCount,
                       input.cardCount == 1 ? L"" : L"s");
@@ -26,7 +29,7 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         job.hPci = info.hPci;
         job.regBase = info.regBase;
-        job.portMode.store(choice.xsvfPath && !choice.imageVerified ? kPortCalibrated : kPortFixedSettle);
+        job.portMode.store(portMode);
         job.settleCount.store(kDefaultSettleCount);
         job.adlIndex = -1;
         if (!input.stream.empty()) {

@@ -169,7 +169,7 @@ bool SimLibraries::ServiceInstalled(const std::wstring& name) const {
         // system folder.
         std::string path = text;
         const std::string system = "c:\\windows\\system32\\";
-        if (m.os64 && sim::FoldCaseAscii(path.substr(0, system.size())) == system)
+        if (m.os64 && sim::FoldCaseAscii(path.substr(0, system.size())) == sim::FoldCaseAscii(system))
             path = "C:\\Windows\\SysWOW64\\" + path.substr(system.size());
         candidates.push_back(path);
     } else {

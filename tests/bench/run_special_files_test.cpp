@@ -18,8 +18,8 @@ namespace {
 const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
 
 const std::string kListing = "   Found 2 Veskora Q740 graphics cards:\n"
-                             " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
-                             " PCIe Bus: 0x0400   FPGA version: 0.0.000\n\n";
+                             " PCIe Bus: 0x0300   FPGA version: 1.6.10\n"
+                             " PCIe Bus: 0x0400   FPGA version: 1.6.10\n\n";
 
 enum class Kind { Regular, Fifo, Device };
 

@@ -13,8 +13,8 @@ namespace {
 
 const std::string kListed = std::string(testsupport::kBanner) +
                             "   Found 2 Veskora Q740 graphics cards:\n"
-                            " PCIe Bus: 0x0300   FPGA version: 0.0.000\n"
-                            " PCIe Bus: 0x0400   FPGA version: 0.0.000\n\n";
+                            " PCIe Bus: 0x0300   FPGA version: 1.6.10\n"
+                            " PCIe Bus: 0x0400   FPGA version: 1.6.10\n\n";
 
 TEST(SimPaths, TheLogStaysInsideTheMachineWhateverTheEnvironmentSays) {
     struct Case {
