@@ -219,8 +219,9 @@ int Create(const std::string& dir, Arguments& args) {
             if (index != cardIndex)
                 continue;
             auto& extra = function.extra;
-            const auto it = std::find_if(extra.begin(), extra.end(), [&key](const auto& entry) {
-                return sim::FoldCaseAscii(entry.first) == sim::FoldCaseAscii(key);
+            const std::string folded = sim::FoldCaseAscii(key); // a binding cannot be captured in C++17
+            const auto it = std::find_if(extra.begin(), extra.end(), [&folded](const auto& entry) {
+                return sim::FoldCaseAscii(entry.first) == folded;
             });
             if (it == extra.end())
                 extra.emplace_back(key, value);
