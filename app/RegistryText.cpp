@@ -1,9 +1,9 @@
 #include "app/RegistryText.h"
 
 bool ReadRegistryString(plat::Registry& registry, const std::wstring& key, const std::wstring& name,
-                        std::wstring& text) {
+                        std::wstring& text, bool view32) {
     plat::RegValue value;
-    if (registry.QueryValue(key, name, kRegistryStringBufferBytes, value) != plat::kErrorSuccess)
+    if (registry.QueryValue(key, name, kRegistryStringBufferBytes, value, view32) != plat::kErrorSuccess)
         return false;
     if (value.type != plat::RegType::String)
         return false;

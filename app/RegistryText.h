@@ -11,4 +11,4 @@ constexpr size_t kRegistryStringBufferBytes = 131072;
 // The value as text, up to its first null character (UTF-16LE, as the wide calls store it). False when
 // the value is absent, is not a string, or does not fit the buffer.
 bool ReadRegistryString(plat::Registry& registry, const std::wstring& key, const std::wstring& name,
-                        std::wstring& text);
+                        std::wstring& text, bool view32 = false);

@@ -1,16 +1,44 @@
 #include "app/UpdateRun.h"
 
 #include "ExternalDeviceLayer/I2cSettings.h"
+#include "app/RegisteredCommandLine.h"
 #include "app/stages/CardSearch.h"
+#include "app/stages/DriverRestart.h"
+#include "app/stages/DriverStep.h"
+#include "app/stages/FinalPass.h"
+#include "app/stages/UpdateFinish.h"
 #include "app/stages/UpdatePhase.h"
 #include "update/QSeries.h"
 
 CUpdateRun::CUpdateRun(plat::Platform& platform)
     : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
       power_(*platform.console, *platform.power, *platform.processes),
-      consoleGuard_(*platform.console, *platform.clock) {
+      consoleGuard_(*platform.console, *platform.clock), children_(*platform.processes),
+      driver_(platform, children_, [this] { lumo_.Close(); }), lumo_(platform, children_),
+      resume_(*platform.registry), parts_{
+                                       children_,
+                                       driver_,
+                                       lumo_,
+                                       resume_,
+                                       power_,
+                                       [this](int nextTestCount) { return RegisteredCommand(nextTestCount); },
+                                       [this] { consoleGuard_.Stop(); }} {
     I2cSettings().speedKhz.store(kDefaultI2cSpeedKhz);
     I2cSettings().retryCount.store(0);
+}
+
+std::wstring CUpdateRun::RegisteredCommand(int nextTestCount) {
+    plat::FileSystem& files = *platform_.files;
+    return RegisteredCommandLine(
+        platform_.env->CommandLine(), platform_.env->ModulePath(),
+        [&files](const std::wstring& path) { return files.FullPath(path); }, nextTestCount);
+}
+
+void CUpdateRun::WaitForWorkers() {
+    if (!workersStarted_.load() || !cards_.jobs)
+        return;
+    while (CombinedPercent(cards_.jobs.get(), cardCount_) < 100)
+        platform_.clock->SleepMs(100);
 }
 
 CUpdateRun::~CUpdateRun() {
@@ -55,13 +83,23 @@ bool CUpdateRun::TakeInstanceLock() {
     return false;
 }
 
+void CUpdateRun::ReleaseCards() {
+    if (!cards_.jobs)
+        return;
+    for (int32_t i = 0; i < cards_.count; ++i) {
+        tagDeviceUpdate& job = cards_.jobs[static_cast<size_t>(i)];
+        if (job.regBase != 0 && job.streamSize > 0)
+            CloseJtagPort(job, *service_, *platform_.clock, false);
+    }
+}
+
 int CUpdateRun::End(bool afterUpdate) {
     tagRunEnd end;
     end.result = result_;
     end.afterUpdate = afterUpdate;
-    end.restartInitiated = restartInitiated_;
+    end.restartInitiated = power_.RestartInitiated();
     end.quiet = options_.quiet != 0;
-    return EndRun(end, platform_, printer_, power_, [this] { CleanUp(); });
+    return EndRun(end, platform_, printer_, parts_, [this] { CleanUp(); });
 }
 
 int CUpdateRun::EndEarly(const wchar_t* message, bool red) {
@@ -85,17 +123,27 @@ int CUpdateRun::Run(int argc, char** argv) {
         WaitTestDelay(*platform_.clock, options_);
     if (options_.i2cSpeedKhz != 0)
         I2cSettings().speedKhz.store(options_.i2cSpeedKhz);
+    children_.CreatePipe();
     if (WindowsForcesXsvf(platform_.env->Version()))
         options_.forceXsvf = 1;
     WriteLogHeader(*platform_.clock, printer_);
+    tempPaths_ = BuildTemporaryPaths(*platform_.env);
+    lumo_.BuildPaths(tempPaths_.tempFolder);
+    std::wstring transcript;
+    if (resume_.ReadLog(transcript)) {
+        const int code = RunFinalPass(platform_, printer_, parts_, options_, transcript);
+        CleanUp();
+        return code;
+    }
     // A control event that reaches the power handler puts the machine's settings back, frees what the run
-    // holds and ends the process with code 1. In an ordinary run the console guard takes every event first.
-    power_.ApplyUpdatePowerSettings([this] { CleanUp(); });
+    // holds and ends the process with code 1; workers that write to the cards finish first, so that no card
+    // is left half written. In an ordinary run the console guard takes every event first.
+    power_.ApplyUpdatePowerSettings([this] { CleanUp(); }, [this] { WaitForWorkers(); });
     result_ = 1;
     if (options_.testCount < 1)
         consoleGuard_.Start();
     PrintBanner(printer_, options_);
-    tempPaths_ = BuildTemporaryPaths(*platform_.env);
+    driver_.ExtractDevCon(tempPaths_.devconPath, tempPaths_.wow64);
 
     // The cards.
     tagFoundCards found = FindCards(platform_);
@@ -113,27 +161,59 @@ int CUpdateRun::Run(int argc, char** argv) {
     }
     cardCount_ = found.count;
 
-    // The update files, the path and the listing.
+    // The update files, the desktop manager's settings, the path and the listing.
     if (options_.flashFile) {
         files_ = CheckUpdateFiles(platform_, printer_, options_, cardCount_);
         result_ = files_.result;
     }
-    tagPathChoice choice = ChoosePathAndListCards(platform_, printer_,
-                                                  {*scan_->records, cardCount_, *service_, options_,
-                                                   files_.stream, files_.xsvfPath, files_.imageVerified});
+    SaveDesktopSettings(parts_);
+    tagPathChoiceInput pathInput{*scan_->records, cardCount_,      *service_,           options_,
+                                 files_.stream,   files_.xsvfPath, files_.imageVerified};
+    if (I2cSettings().SpeedKhz() != kValidationSpeedKhz)
+        pathInput.beforeListing = [this] {
+            TakeDriverOffCards(parts_, {!files_.stream.empty(), adlMode_ && imageVerified_});
+        };
+    tagPathChoice choice = ChoosePathAndListCards(platform_, printer_, pathInput);
     cards_ = std::move(choice.cards);
     xsvfPath_ = choice.xsvfPath;
     imageVerified_ = choice.imageVerified;
 
+    // A driver that goes only after a restart.
+    const tagDriverRestartOutcome restart =
+        HandleDriverRestart(platform_, printer_, parts_, options_, [this] { ReleaseCards(); });
+    if (restart.next == tagDriverRestartOutcome::Next::Restarted)
+        return 0;
+    if (restart.next == tagDriverRestartOutcome::Next::EndEarly) {
+        if (restart.result >= 0)
+            result_ = restart.result;
+        return End(false);
+    }
+
     // The update.
-    const tagUpdatePhaseInput phase{
+    tagUpdatePhaseInput phase{
         cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
         xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+    phase.beforeWorkers = [this] {
+        // The test's next run starts with the count one lower, after the restart that follows this update.
+        if (options_.testCount > 0)
+            resume_.WriteRunOnce(RegisteredCommand(options_.testCount - 1));
+        lumo_.Close();
+    };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
     if (outcome.updated)
         result_ = outcome.result;
     if (outcome.flashImageRefused)
         result_ = 1;
+    if (!outcome.updated && !outcome.aborted && !outcome.flashImageRefused)
+        return End(false); // nothing to write: the cards were only listed
+    const tagUpdateFinishOutcome finish =
+        FinishUpdate(printer_, parts_, options_, {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
+    if (finish.restarted) {
+        CleanUp();
+        return 0;
+    }
+    if (finish.enableNeedsReboot)
+        result_ = 4;
     return End(true);
 }
 

@@ -17,11 +17,16 @@
 #include "app/CmdLine.h"
 #include "app/ConsoleGuard.h"
 #include "app/Printer.h"
+#include "app/ResumeState.h"
 #include "app/stages/PathChoice.h"
 #include "app/stages/RunEnd.h"
 #include "app/stages/StartUp.h"
+#include "app/stages/SystemParts.h"
 #include "app/stages/UpdateFileCheck.h"
 #include "platform/Platform.h"
+#include "system/ChildProcesses.h"
+#include "system/DesktopManager.h"
+#include "system/DisplayDriver.h"
 #include "system/PowerSettings.h"
 
 class CUpdateRun {
@@ -48,6 +53,12 @@ private:
     // Ends the run early with a message (red for errors), without an update attempt.
     int EndEarly(const wchar_t* message, bool red);
     int End(bool afterUpdate);
+    // The command line RunOnce starts (see RegisteredCommandLine).
+    std::wstring RegisteredCommand(int nextTestCount);
+    // Ends the process only once no worker writes to a card any more (a control event in the test).
+    void WaitForWorkers();
+    // Lets every card's JTAG lines go without success (nothing was written).
+    void ReleaseCards();
     // Frees what the run holds; safe to call twice and from the control handler's thread.
     void CleanUp();
 
@@ -57,6 +68,11 @@ private:
     CPrinter printer_;
     CPowerSettings power_;
     CConsoleGuard consoleGuard_;
+    CChildProcesses children_;
+    CDisplayDriver driver_;
+    CDesktopManager lumo_;
+    CResumeState resume_;
+    tagSystemParts parts_;
     CCmdLine options_;
     std::wstring programDir_;
     tagTemporaryPaths tempPaths_;

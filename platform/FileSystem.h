@@ -5,7 +5,31 @@
 #include <string>
 #include <vector>
 
+#include "platform/Owned.h"
+
 namespace plat {
+
+class FileSystem;
+
+// A file this process wrote and now holds open for reading while denying others the right to write,
+// replace or delete it, so that what was written is what a later start of it runs. Released when the
+// owner goes.
+class HeldFile {
+public:
+    HeldFile() = default;
+    explicit operator bool() const { return static_cast<bool>(file_); }
+    void Reset() { file_.Reset(); }
+
+private:
+    friend class FileSystem;
+    struct Traits {
+        using From = FileSystem;
+        static inline void Close(FileSystem& from, uintptr_t file);
+    };
+    HeldFile(FileSystem* from, uintptr_t file) : file_(from, file) {}
+
+    Owned<Traits> file_;
+};
 
 enum class ReadStatus { Ok, OpenFailed, SizeFailed, ReadFailed, OutOfMemory };
 
@@ -38,6 +62,25 @@ public:
     // switched off (and so must be reverted); false also when the system has no such function.
     virtual bool DisableRedirection() = 0;
     virtual void RevertRedirection() = 0;
+    // The full form of a path as the current folder completes it; an absolute path comes back as it is.
+    virtual std::wstring FullPath(const std::wstring& path) = 0;
+
+    // Creates (always) the file, writes the bytes, and holds it open without write or delete sharing; the
+    // content is read back under that hold and must be the bytes written. An empty owner when the file
+    // cannot be created, written or held, or when someone changed it in between.
+    HeldFile WriteAndHold(const std::wstring& path, const std::string& bytes) {
+        return HeldFile(this, WriteAndHoldHandle(path, bytes));
+    }
+
+protected:
+    friend class HeldFile;
+    // What each backend provides: 0 on failure.
+    virtual uintptr_t WriteAndHoldHandle(const std::wstring& path, const std::string& bytes) = 0;
+    virtual void ReleaseHeldHandle(uintptr_t file) = 0;
 };
+
+void HeldFile::Traits::Close(FileSystem& from, uintptr_t file) {
+    from.ReleaseHeldHandle(file);
+}
 
 } // namespace plat

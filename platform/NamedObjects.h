@@ -1,6 +1,6 @@
 // Kernel objects shared by name between the processes of the machine: a named mutex, whose wait hands out a
 // scoped lock, and a named shared memory block with its view. Each comes as a move-only owner that closes
-// what it holds when it goes. Named events per session join this interface.
+// what it holds when it goes. A named event can be set by name.
 #pragma once
 
 #include <cstdint>
@@ -124,6 +124,9 @@ public:
         const uintptr_t handle = OpenOrCreateMappingHandle(name, size, created);
         return SharedMapping(this, handle, created);
     }
+    // Opens an existing named event with full access, sets it and closes it. False when there is no such
+    // event (or it cannot be opened).
+    virtual bool SignalEvent(const std::wstring& name) = 0;
 
 protected:
     friend class NamedMutex;

@@ -67,6 +67,8 @@ tagPathChoice ChoosePathAndListCards(plat::Platform& platform, CPrinter& printer
     for (int pass = 0; pass < 3; ++pass) {
         if (!attemptFirst) {
             const bool list = choice.xsvfPath;
+            if (list && input.beforeListing)
+                input.beforeListing();
             PrepareCards(platform, printer, input, list, choice);
             if (list)
                 break;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct tagPathChoiceInput {
     const std::vector<uint8_t>& stream; // empty: nothing to play, no port is claimed
     bool xsvfPath = false;              // as the update file check found
     bool imageVerified = false;
+    // Runs once, before the listing for the XSVF stream (the display driver taken off the cards).
+    std::function<void()> beforeListing = {};
 };
 
 struct tagPathChoice {

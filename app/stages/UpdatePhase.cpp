@@ -5,6 +5,7 @@
 
 #include "ExternalDeviceLayer/I2cSettings.h"
 #include "app/stages/BusTest.h"
+#include "app/stages/Prompt.h"
 #include "update/JtagPort.h"
 #include "update/QSeries.h"
 
@@ -22,11 +23,6 @@ const wchar_t kBoxEmpty[] = L"   *                                              
 
 std::wstring Repeat(wchar_t c, size_t n) {
     return std::wstring(n, c);
-}
-
-// Takes the prompt off the screen: 39 backspaces, 39 blanks, 42 backspaces.
-std::wstring EraseText() {
-    return Repeat(L'\b', 39) + Repeat(L' ', 39) + Repeat(L'\b', 42);
 }
 
 } // namespace
@@ -68,19 +64,7 @@ void CUpdatePhase::PrintWarningBox() {
 }
 
 bool CUpdatePhase::AskToContinue() {
-    printer_.Print(L"   Press 'y' to continue, or 'n' to abort.");
-    int key;
-    for (;;) {
-        key = platform_.console->ReadKey();
-        if (key == 'y' || key == 'Y' || key == 'n' || key == 'N')
-            break;
-        if (key < 0) { // nobody can answer: nothing is written without a yes
-            key = 'n';
-            break;
-        }
-    }
-    printer_.Print(L"%ls", EraseText().c_str());
-    return key == 'y' || key == 'Y';
+    return ::AskToContinue(printer_, *platform_.console);
 }
 
 bool CUpdatePhase::TestAborted() {
@@ -238,9 +222,13 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     if (aborted) {
         printer_.Print(L"   Update aborted.\n\n");
         ClosePorts(false);
-        return {};
+        tagUpdatePhaseOutcome outcome;
+        outcome.aborted = true;
+        return outcome;
     }
 
+    if (input_.beforeWorkers)
+        input_.beforeWorkers();
     StartWorkers();
     ShowProgress();
     tagUpdatePhaseOutcome outcome;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "ExternalDeviceLayer/RegisterBus.h"
 #include "app/Printer.h"
@@ -21,6 +22,9 @@ struct tagUpdatePhaseInput {
     bool imageVerified = false;
     bool adlMode = false;
     std::atomic<bool>& workersStarted; // set before the first worker starts, for the run's clean-up
+    // Runs once the prompt is passed, just before the workers start (the test's RunOnce entry, the desktop
+    // manager closed).
+    std::function<void()> beforeWorkers = {};
 };
 
 struct tagUpdatePhaseOutcome {
@@ -30,6 +34,8 @@ struct tagUpdatePhaseOutcome {
     // The run would have written the flash image, which this build cannot do: it stopped before any worker
     // started, and nothing was written.
     bool flashImageRefused = false;
+    // The prompt (or the test's space bar) stopped the update; nothing was written.
+    bool aborted = false;
 };
 
 class CUpdatePhase {

@@ -270,19 +270,96 @@ void SimFileSystem::RevertRedirection() {
     t_redirectionDisabled = false;
 }
 
-long SimRegistry::CreateKey(const std::wstring& path, bool) {
-    return store_.CreateKey(path);
+std::wstring SimRegistry::View(const std::wstring& path, bool view32) const {
+    // The 32-bit view of 64-bit Windows keeps its own SOFTWARE keys under WOW6432Node.
+    static const std::wstring kSoftware = L"SOFTWARE\\";
+    if (!view32 || !os64_ || path.size() < kSoftware.size() ||
+        sim::FoldCase(path.substr(0, kSoftware.size())) != sim::FoldCase(kSoftware))
+        return path;
+    const std::wstring rest = path.substr(kSoftware.size());
+    static const std::wstring kNode = L"WOW6432Node";
+    if (sim::FoldCase(rest.substr(0, kNode.size())) == sim::FoldCase(kNode))
+        return path;
+    return kSoftware + kNode + L"\\" + rest;
 }
 
-bool SimRegistry::KeyExists(const std::wstring& path, bool) {
-    return store_.KeyExists(path);
+std::wstring SimFileSystem::FullPath(const std::wstring& path) {
+    // Drive paths, UNC paths and host paths are complete; anything else is completed by the current
+    // folder: as a Windows path when it lies on one of the machine's drives, else as a host path.
+    if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/'))
+        return path;
+    if (!path.empty() && (path[0] == L'/' || path[0] == L'\\'))
+        return path;
+    return CurrentFolder() + path;
+}
+
+std::wstring SimFileSystem::CurrentFolder() const {
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer) == nullptr)
+        return L"";
+    const std::string host = buffer;
+    const std::string prefix = machine_.dir + "/";
+    if (host.size() > prefix.size() + 1 && host.compare(0, prefix.size(), prefix) == 0 &&
+        (host.size() == prefix.size() + 1 || host[prefix.size() + 1] == '/')) {
+        std::string windows = host.substr(prefix.size(), 1) + ":" + host.substr(prefix.size() + 1);
+        for (char& c : windows)
+            if (c == '/')
+                c = '\\';
+        if (windows.size() == 2)
+            windows += '\\';
+        if (windows.back() != '\\')
+            windows += '\\';
+        return sim::FromUtf8(windows);
+    }
+    return sim::FromUtf8(host + "/");
+}
+
+uintptr_t SimFileSystem::WriteAndHoldHandle(const std::wstring& path, const std::string& bytes) {
+    const std::string mapped = Map(path);
+    if (Locked(mapped))
+        return 0;
+    // The lock is what "no sharing" is here: CreateExclusive of anyone else fails while it is held.
+    const int fd = ::open(mapped.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return 0;
+    std::string back;
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes) &&
+              ::lseek(fd, 0, SEEK_SET) == 0;
+    char chunk[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        back.append(chunk, static_cast<size_t>(n));
+    }
+    if (!ok || back != bytes) {
+        ::close(fd);
+        return 0;
+    }
+    return static_cast<uintptr_t>(fd) + 1;
+}
+
+void SimFileSystem::ReleaseHeldHandle(uintptr_t file) {
+    ::close(static_cast<int>(file - 1));
+}
+
+long SimRegistry::CreateKey(const std::wstring& path, bool view32) {
+    return store_.CreateKey(View(path, view32));
+}
+
+bool SimRegistry::KeyExists(const std::wstring& path, bool view32) {
+    return store_.KeyExists(View(path, view32));
 }
 
 long SimRegistry::QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes,
-                             RegValue& out, bool) {
+                             RegValue& out, bool view32) {
     uint32_t type = 0;
     std::string data;
-    const long status = store_.QueryValue(path, name, maxBytes, type, data);
+    const long status = store_.QueryValue(View(path, view32), name, maxBytes, type, data);
     if (status == kErrorSuccess) {
         out.type = static_cast<RegType>(type);
         out.data.swap(data);
@@ -290,16 +367,17 @@ long SimRegistry::QueryValue(const std::wstring& path, const std::wstring& name,
     return status;
 }
 
-long SimRegistry::SetValue(const std::wstring& path, const std::wstring& name, const RegValue& value, bool) {
-    return store_.SetValue(path, name, static_cast<uint32_t>(value.type), value.data);
+long SimRegistry::SetValue(const std::wstring& path, const std::wstring& name, const RegValue& value,
+                           bool view32) {
+    return store_.SetValue(View(path, view32), name, static_cast<uint32_t>(value.type), value.data);
 }
 
-long SimRegistry::DeleteValue(const std::wstring& path, const std::wstring& name, bool) {
-    return store_.DeleteValue(path, name);
+long SimRegistry::DeleteValue(const std::wstring& path, const std::wstring& name, bool view32) {
+    return store_.DeleteValue(View(path, view32), name);
 }
 
-long SimRegistry::DeleteKey(const std::wstring& path, bool) {
-    return store_.DeleteKey(path);
+long SimRegistry::DeleteKey(const std::wstring& path, bool view32) {
+    return store_.DeleteKey(View(path, view32));
 }
 
 } // namespace plat::simbackend

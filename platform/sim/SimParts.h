@@ -85,8 +85,15 @@ public:
     // Per thread, as on Windows: off only while disabled on 64-bit Windows.
     bool DisableRedirection() override;
     void RevertRedirection() override;
+    std::wstring FullPath(const std::wstring& path) override;
+
+protected:
+    // The hold is an exclusive flock on an open descriptor.
+    uintptr_t WriteAndHoldHandle(const std::wstring& path, const std::string& bytes) override;
+    void ReleaseHeldHandle(uintptr_t file) override;
 
 private:
+    std::wstring CurrentFolder() const;
     std::string Map(const std::wstring& path) const;
     // Map for an operation that changes files: "" (which nothing can open) unless inside the machine.
     std::string MapForChange(const std::wstring& path) const;
@@ -95,10 +102,10 @@ private:
     SimMachine& machine_;
 };
 
-// Both registry views are the same tree here.
+// On 64-bit Windows the 32-bit view of SOFTWARE is the WOW6432Node subtree, as the registry redirects it.
 class SimRegistry final : public Registry {
 public:
-    explicit SimRegistry(SimMachine& machine) : store_(machine.dir) {}
+    explicit SimRegistry(SimMachine& machine) : store_(machine.dir), os64_(machine.description.os64) {}
     long CreateKey(const std::wstring& path, bool view32) override;
     bool KeyExists(const std::wstring& path, bool view32) override;
     long QueryValue(const std::wstring& path, const std::wstring& name, size_t maxBytes, RegValue& out,
@@ -109,7 +116,9 @@ public:
     long DeleteKey(const std::wstring& path, bool view32) override;
 
 private:
+    std::wstring View(const std::wstring& path, bool view32) const;
     sim::RegistryStore store_;
+    bool os64_;
 };
 
 class SimEnvironment final : public Environment {
@@ -153,23 +162,47 @@ private:
     SimMachine& machine_;
 };
 
+// Child processes are the machine's programs (sim::StartProgram): the driver tool and the desktop
+// manager's tool run to their end at once and their time passes on the caller's clock; the pipe holds
+// whatever they wrote, passed on whole. The process table, the sessions and the events are the machine's.
 class SimProcesses final : public Processes {
 public:
-    explicit SimProcesses(SimMachine& machine) : machine_(machine) {}
+    SimProcesses(SimMachine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
     [[noreturn]] void Exit(int code) override;
+    ChildRun RunChild(ChildPipe& pipe, const std::wstring& commandLine, uint32_t waitMs,
+                      const PipeSink& sink) override;
+    bool Snapshot(std::vector<ProcessInfo>& processes) override;
+    bool Terminate(uint32_t pid, uint32_t exitCode) override;
+    bool EnumerateSessions(std::vector<uint32_t>& sessionIds) override;
+
+protected:
+    uintptr_t CreatePipeHandle() override { return 0x2000; }
+    void ClosePipeHandle(uintptr_t) override {}
 
 private:
     SimMachine& machine_;
+    Clock& clock_;
 };
 
-// The priority raise is counted for the run record; the machine has no other power state yet.
+// The machine's power state (sim/Power.h) in DIR/power.ini, loaded and saved around each call; the
+// priority raise is also counted for the run record.
 class SimPower final : public Power {
 public:
-    explicit SimPower(SimMachine& machine) : machine_(machine) {}
+    SimPower(SimMachine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
     void SetHighPriority() override;
+    void SetExecutionState(uint32_t flags) override;
+    bool TakeActiveScheme() override;
+    bool ReadAcValue(const PowerGuid& subgroup, const PowerGuid& setting, uint32_t& value) override;
+    bool WriteAcValue(const PowerGuid& subgroup, const PowerGuid& setting, uint32_t value) override;
+    bool ActivateScheme() override;
+    bool EnableShutdownPrivilege() override;
+    bool RequestRestart(uint32_t timeoutSeconds, bool forceAppsClosed, bool rebootAfterShutdown,
+                        uint32_t reason) override;
 
 private:
     SimMachine& machine_;
+    Clock& clock_;
+    std::string scheme_; // the scheme taken; empty: none
 };
 
 // Named objects are files in DIR/objects, shared by every process on the machine: a mutex is an flock on
@@ -177,7 +210,9 @@ private:
 // a file mapped shared, new (zeroed) when no other open handle holds it.
 class SimNamedObjects final : public NamedObjects {
 public:
-    explicit SimNamedObjects(SimMachine& machine) : machine_(machine) {}
+    SimNamedObjects(SimMachine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
+    // An event of the machine's process table (sim/Processes.h), opened from the program's session.
+    bool SignalEvent(const std::wstring& name) override;
 
 protected:
     uintptr_t CreateMutexHandle(const std::wstring& name) override;
@@ -198,6 +233,7 @@ private:
     bool FindObject(uintptr_t handle, Object& object);
 
     SimMachine& machine_;
+    Clock& clock_;
     std::mutex mutex_;
     std::map<uintptr_t, Object> objects_;
     std::map<void*, size_t> views_;

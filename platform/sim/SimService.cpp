@@ -6,6 +6,7 @@
 #include "sim/Registry.h"
 #include "sim/Text.h"
 #include "sim/WindowsPaths.h"
+#include "sim/WindowsSide.h"
 
 namespace plat::simbackend {
 
@@ -70,6 +71,14 @@ bool PrepareServiceFiles(const std::string& dir, const sim::MachineDescription&,
             bytes += static_cast<char>(length >> (8 * i));
         if (!sim::WriteFileAtomic(resources + "/" + payload.name, bytes)) {
             error = "cannot write " + resources + "/" + payload.name;
+            return false;
+        }
+    }
+    // The driver tools the program carries, as they are (no length follows them).
+    for (const bool x64 : {false, true}) {
+        const std::string name = x64 ? "DEVCON64" : "DEVCON32";
+        if (!sim::WriteFileAtomic(resources + "/" + name, sim::DriverToolImage(x64))) {
+            error = "cannot write " + resources + "/" + name;
             return false;
         }
     }

@@ -219,8 +219,4 @@ void SimProcesses::Exit(int code) {
     machine_.ExitProcess(static_cast<uint32_t>(code));
 }
 
-void SimPower::SetHighPriority() {
-    ++machine_.highPriority;
-}
-
 } // namespace plat::simbackend

@@ -270,6 +270,54 @@ public:
         redirectionOldValue = nullptr;
         redirectionDisabled = false;
     }
+
+    std::wstring FullPath(const std::wstring& path) override {
+        const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        if (size == 0) {
+            return path;
+        }
+        std::wstring full(size, L'\0');
+        const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+        if (length == 0 || length >= size) {
+            return path;
+        }
+        full.resize(length);
+        return full;
+    }
+
+protected:
+    uintptr_t WriteAndHoldHandle(const std::wstring& path, const std::string& bytes) override {
+        if (bytes.size() > 0x7FFFFFFF) {
+            return 0;
+        }
+        {
+            ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            if (!file ||
+                !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written != bytes.size()) {
+                return 0;
+            }
+        }
+        // Reading stays shared (starting the program opens it for reading and executing); writing,
+        // replacing and deleting are denied while the hold lasts. Between the write and the hold the file
+        // was ours only by name, so the hold first reads it back.
+        ScopedHandle held(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!held) {
+            return 0;
+        }
+        std::string back(bytes.size() + 1, '\0');
+        DWORD read = 0;
+        if (!::ReadFile(held.Get(), &back[0], static_cast<DWORD>(back.size()), &read, nullptr) ||
+            read != bytes.size() || back.compare(0, read, bytes) != 0) {
+            return 0;
+        }
+        return reinterpret_cast<uintptr_t>(held.Release());
+    }
+
+    void ReleaseHeldHandle(uintptr_t file) override { ::CloseHandle(reinterpret_cast<HANDLE>(file)); }
 };
 
 } // namespace

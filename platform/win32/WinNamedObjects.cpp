@@ -58,6 +58,17 @@ protected:
     void UnmapView(void* view) override { ::UnmapViewOfFile(view); }
 
     void CloseObject(uintptr_t handle) override { ::CloseHandle(AsHandle(handle)); }
+
+public:
+    bool SignalEvent(const std::wstring& name) override {
+        const HANDLE event = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, name.c_str());
+        if (event == nullptr) {
+            return false;
+        }
+        ::SetEvent(event);
+        ::CloseHandle(event);
+        return true;
+    }
 };
 
 } // namespace

@@ -100,7 +100,7 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
 }
 
 TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
-    BenchMachine machine({"--cards", "3", "--virtual-clock"});
+    BenchMachine machine({"--cards", "3", "--virtual-clock", "--no-driver"});
     machine.Edit([&](sim::MachineDescription& m) {
         machine.Cards(m)[1]->extra.push_back({"fpga-verify-fails", "1"});
     });
@@ -117,7 +117,7 @@ TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
 }
 
 TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
-    BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1"});
+    BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1", "--no-driver"});
     const ProgramRun run = machine.Run({"-f", kStream, "-q"});
     // The unmapped card is listed without a version and fails at once with a code of its own.
     const std::string golden = UpToTheQuestion(2, kStream, false, 1) + kProgramming + "{progress+beep}" +
@@ -178,7 +178,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        BenchMachine machine({"--cards", "2", "--virtual-clock"});
+        BenchMachine machine({"--cards", "2", "--virtual-clock", "--no-driver"});
         const std::string before = Version(machine, 0);
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);

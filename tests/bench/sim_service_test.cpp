@@ -18,9 +18,12 @@ namespace {
 const char kLibrary32[] = "Stand-in image of the 32-bit hardware-access library VskVxdSC.dll\r\n";
 const std::string kNoCards = std::string(testsupport::kBanner) + "   No Veskora Q740 graphics cards found.";
 const std::string kInitFailed = std::string(testsupport::kBanner) + "ERROR: InitVSKLibrary failed.";
-const char kUninstallKey[] =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC\n"
-    "  DisplayName  REG_SZ \"Veskora VskVxdSC Services\"\n";
+// The 32-bit registry view: WOW6432Node on 64-bit Windows.
+std::string UninstallKey(bool os64) {
+    return std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\") + (os64 ? "WOW6432Node\\" : "") +
+           "Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC\n"
+           "  DisplayName  REG_SZ \"Veskora VskVxdSC Services\"\n";
+}
 
 // The console text of a quiet run that lists cards on these buses, running the default firmware; a card
 // whose window could not be mapped has no readable version.
@@ -145,14 +148,15 @@ TEST(SimService, FreshMachineInstallsTheServiceOnceAndLaterRunsOnlyLoadIt) {
         EXPECT_EQ(testsupport::ReadFileText(machine.HostPath(c.files[1])), kLibrary32);
         EXPECT_EQ(Exists(machine, "C:\\Windows\\SysWOW64\\VskVxdSC.dll"), c.create.empty());
         const std::string registry = machine.Sim({"reg"}).out;
-        EXPECT_NE(registry.find(std::string(kUninstallKey) + "  UninstallString  REG_SZ \"" + c.uninstaller +
-                                "\"\n"),
+        EXPECT_NE(registry.find(UninstallKey(c.create.empty()) + "  UninstallString  REG_SZ \"" +
+                                c.uninstaller + "\"\n"),
                   std::string::npos)
             << registry;
 
         // The second run finds the library and touches nothing: a changed file and a removed key stay so.
         testsupport::WriteFileText(machine.HostPath(c.files[0]), "changed");
-        machine.Sim({"reg-delete", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC"});
+        machine.Sim({"reg-delete", std::string("SOFTWARE\\") + (c.create.empty() ? "WOW6432Node\\" : "") +
+                                       "Microsoft\\Windows\\CurrentVersion\\Uninstall\\VskVxdSC"});
         run = machine.Run({"-q"});
         EXPECT_EQ(run.raw.out, Listed({3, 4}));
         EXPECT_EQ(testsupport::ReadFileText(machine.HostPath(c.files[0])), "changed");

@@ -30,6 +30,7 @@ public:
     }
     void UnmapView(void*) override { Log("unmap", 22); }
     void CloseObject(uintptr_t h) override { Log("close", h); }
+    bool SignalEvent(const std::wstring&) override { return false; }
     uintptr_t LoadHandle(const std::wstring&) override { return Log("load", 33); }
     void* ResolveExport(uintptr_t, const char*) override { return &view; }
     void FreeHandle(uintptr_t h) override { Log("free", h); }

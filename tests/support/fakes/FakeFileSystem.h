@@ -62,7 +62,26 @@ public:
     bool CancelMoveAtRestart(const std::wstring&, const std::wstring&) override { return false; }
     bool DisableRedirection() override { return false; }
     void RevertRedirection() override {}
+    // Relative paths are completed by `currentFolder`.
+    std::wstring FullPath(const std::wstring& path) override {
+        const bool absolute =
+            (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') || (!path.empty() && path[0] == L'\\');
+        return absolute ? path : currentFolder + path;
+    }
+    std::wstring currentFolder = L"C:\\Work\\";
+    // Held files: written like WriteWhole; `heldFiles` counts the holds still open.
+    int heldFiles = 0;
 
+protected:
+    uintptr_t WriteAndHoldHandle(const std::wstring& path, const std::string& bytes) override {
+        if (!WriteWhole(path, bytes))
+            return 0;
+        ++heldFiles;
+        return 1;
+    }
+    void ReleaseHeldHandle(uintptr_t) override { --heldFiles; }
+
+public:
 private:
     Faults FaultsOf(const std::wstring& path) const;
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakes/FakeConsole.h"
@@ -65,18 +66,116 @@ public:
     plat::LocalTime localTime{2026, 12, 6, 15, 4, 9};
 };
 
+// Children are scripted by the start of their command line; every start is recorded. A child that is
+// not scripted cannot be started. Processes and sessions are a settable list.
 class FakeProcesses : public plat::Processes {
 public:
     struct ExitCalled {
         int code;
     };
+    struct Script {
+        bool starts = true;
+        std::vector<std::string> output; // written in these chunks
+        bool ends = true;
+        bool exitCodeKnown = true;
+        uint32_t exitCode = 0;
+    };
     [[noreturn]] void Exit(int code) override { throw ExitCalled{code}; }
+    plat::ChildRun RunChild(plat::ChildPipe& pipe, const std::wstring& commandLine, uint32_t waitMs,
+                            const plat::PipeSink& sink) override {
+        started.push_back(commandLine);
+        waits.push_back(waitMs);
+        plat::ChildRun run;
+        const Script* script = nullptr;
+        for (const auto& [prefix, s] : scripts)
+            if (pipe && commandLine.compare(0, prefix.size(), prefix) == 0)
+                script = &s;
+        if (!script || !script->starts)
+            return run;
+        run.started = true;
+        for (const std::string& chunk : script->output)
+            sink(chunk.data(), chunk.size());
+        run.ended = script->ends;
+        run.exitCodeKnown = script->exitCodeKnown;
+        run.exitCode = script->ends ? script->exitCode : 259;
+        return run;
+    }
+    bool Snapshot(std::vector<plat::ProcessInfo>& out) override {
+        ++snapshots;
+        out = processes;
+        return true;
+    }
+    bool Terminate(uint32_t pid, uint32_t) override {
+        for (auto it = processes.begin(); it != processes.end(); ++it) {
+            if (it->pid == pid && unkillable.count(pid) == 0) {
+                terminated.push_back(pid);
+                processes.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+    bool EnumerateSessions(std::vector<uint32_t>& ids) override {
+        ids = sessions;
+        return sessionsListed;
+    }
+
+    std::vector<std::pair<std::wstring, Script>> scripts;
+    std::vector<std::wstring> started;
+    std::vector<uint32_t> waits;
+    std::vector<plat::ProcessInfo> processes;
+    std::set<uint32_t> unkillable;
+    std::vector<uint32_t> terminated;
+    int snapshots = 0;
+    std::vector<uint32_t> sessions{0, 1};
+    bool sessionsListed = true;
+    int pipesOpen = 0;
+
+protected:
+    uintptr_t CreatePipeHandle() override {
+        ++pipesOpen;
+        return 7;
+    }
+    void ClosePipeHandle(uintptr_t) override { --pipesOpen; }
 };
 
+// The AC values of two settings by setting GUID's first part; every call is recorded in order.
 class FakePower : public plat::Power {
 public:
     void SetHighPriority() override { highPriority = true; }
+    void SetExecutionState(uint32_t flags) override { executionState = flags; }
+    bool TakeActiveScheme() override { return haveScheme; }
+    bool ReadAcValue(const plat::PowerGuid&, const plat::PowerGuid& setting, uint32_t& value) override {
+        calls.push_back("read " + std::to_string(setting.data1));
+        if (!haveScheme || readFails)
+            return false;
+        value = ac[setting.data1];
+        return true;
+    }
+    bool WriteAcValue(const plat::PowerGuid&, const plat::PowerGuid& setting, uint32_t value) override {
+        calls.push_back("write " + std::to_string(setting.data1) + " " + std::to_string(value));
+        ac[setting.data1] = value;
+        return haveScheme;
+    }
+    bool ActivateScheme() override {
+        calls.push_back("activate");
+        return haveScheme;
+    }
+    bool EnableShutdownPrivilege() override {
+        calls.push_back("privilege");
+        return true;
+    }
+    bool RequestRestart(uint32_t timeout, bool force, bool reboot, uint32_t reason) override {
+        calls.push_back("restart " + std::to_string(timeout) + " " + std::to_string(force) + " " +
+                        std::to_string(reboot) + " " + std::to_string(reason));
+        return true;
+    }
     bool highPriority = false;
+    uint32_t executionState = 0;
+    bool haveScheme = true;
+    bool readFails = false;
+    std::map<uint32_t, uint32_t> ac;
+    std::vector<std::string> calls;
 };
 
 // Mutexes can be had (one named in `heldElsewhere` is owned by another process, one in `failing` cannot be
@@ -109,6 +208,16 @@ protected:
     void* MapView(uintptr_t) override { return nullptr; }
     void UnmapView(void*) override {}
     void CloseObject(uintptr_t) override {}
+
+public:
+    // Events exist by name; setting one counts it.
+    bool SignalEvent(const std::wstring& name) override {
+        if (events.count(name) == 0)
+            return false;
+        ++events[name];
+        return true;
+    }
+    std::map<std::wstring, int> events;
 };
 
 struct FakePlatform : plat::Platform {

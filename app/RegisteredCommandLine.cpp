@@ -1,0 +1,125 @@
+#include "app/RegisteredCommandLine.h"
+
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+// One token of the argument part, as the C runtime splits it: blanks outside quotes separate tokens.
+struct Token {
+    size_t begin = 0, end = 0; // in the command line
+};
+
+bool Blank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+size_t FirstTokenEnd(const std::wstring& line) {
+    // The program token: a quoted one ends at its closing quote, an unquoted one at the first blank.
+    if (!line.empty() && line[0] == L'"') {
+        const size_t close = line.find(L'"', 1);
+        return close == std::wstring::npos ? line.size() : close + 1;
+    }
+    size_t i = 0;
+    while (i < line.size() && !Blank(line[i]))
+        ++i;
+    return i;
+}
+
+std::vector<Token> SplitTokens(const std::wstring& line, size_t from) {
+    std::vector<Token> tokens;
+    size_t i = from;
+    while (i < line.size()) {
+        while (i < line.size() && Blank(line[i]))
+            ++i;
+        if (i >= line.size())
+            break;
+        Token t;
+        t.begin = i;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !Blank(line[i]))) {
+            if (line[i] == L'\\') {
+                // Backslashes before a quote escape it; elsewhere they are themselves.
+                size_t n = 0;
+                while (i < line.size() && line[i] == L'\\') {
+                    ++n;
+                    ++i;
+                }
+                if (i < line.size() && line[i] == L'"' && n % 2 == 1)
+                    ++i;
+                continue;
+            }
+            if (line[i] == L'"')
+                quoted = !quoted;
+            ++i;
+        }
+        t.end = i;
+        tokens.push_back(t);
+    }
+    return tokens;
+}
+
+// The token's text without its grouping quotes.
+std::wstring Unquoted(const std::wstring& raw) {
+    std::wstring out;
+    for (wchar_t c : raw)
+        if (c != L'"')
+            out.push_back(c);
+    return out;
+}
+
+bool IsOption(const std::wstring& raw, std::initializer_list<const wchar_t*> spellings) {
+    std::wstring lower;
+    for (wchar_t c : raw)
+        lower.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))));
+    for (const wchar_t* s : spellings)
+        if (lower == s)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::wstring RegisteredCommandLine(const std::wstring& commandLine, const std::wstring& modulePath,
+                                   const FullPathFn& fullPath, int nextTestCount) {
+    const size_t programEnd = FirstTokenEnd(commandLine);
+    const std::vector<Token> tokens = SplitTokens(commandLine, programEnd);
+    std::vector<std::wstring> replacement(tokens.size());
+    bool fileDone = false, testFileDone = false, countDone = false;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const std::wstring raw = commandLine.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
+        const bool file = !fileDone && IsOption(raw, {L"-f", L"--flash"});
+        const bool testFile = !testFileDone && IsOption(raw, {L"-tf", L"--testflash"});
+        const bool count = !countDone && nextTestCount >= 0 && IsOption(raw, {L"-tc", L"--testcount"});
+        if (!file && !testFile && !count)
+            continue;
+        fileDone = fileDone || file;
+        testFileDone = testFileDone || testFile;
+        countDone = countDone || count;
+        const Token& value = tokens[i + 1];
+        const std::wstring text = commandLine.substr(value.begin, value.end - value.begin);
+        if (count) {
+            // The count's digits give way to the lowered count; whatever follows them stays.
+            size_t digits = 0;
+            while (digits < text.size() && std::iswdigit(static_cast<wint_t>(text[digits])))
+                ++digits;
+            replacement[i + 1] = std::to_wstring(nextTestCount) + text.substr(digits);
+        } else {
+            const std::wstring path = Unquoted(text);
+            const std::wstring full = fullPath ? fullPath(path) : path;
+            if (full != path)
+                replacement[i + 1] = L"\"" + full + L"\"";
+        }
+        ++i;
+    }
+    std::wstring out = L"\"" + modulePath + L"\"";
+    size_t at = programEnd;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (replacement[i].empty())
+            continue;
+        out += commandLine.substr(at, tokens[i].begin - at) + replacement[i];
+        at = tokens[i].end;
+    }
+    out += commandLine.substr(at);
+    return out;
+}
