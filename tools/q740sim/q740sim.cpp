@@ -7,13 +7,21 @@
 #include <tuple>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/sim/SimService.h"
+#include "sim/DisplayDriver.h"
 #include "sim/Files.h"
 #include "sim/Fpga.h"
 #include "sim/Machine.h"
+#include "sim/Power.h"
+#include "sim/ProgramStart.h"
 #include "sim/Registry.h"
+#include "sim/Restart.h"
 #include "sim/Text.h"
 #include "sim/WindowsPaths.h"
+#include "sim/WindowsSide.h"
 #include "tools/q740sim/Probe.h"
 
 namespace {
@@ -136,7 +144,9 @@ std::string UsageText() {
            "  reg-set KEY NAME (--sz TEXT | --bytes TEXT | --dword N)\n"
            "                        create KEY if needed and set a value (--sz: UTF-16LE with its null)\n"
            "  reg-delete KEY [NAME] delete a value, or a key without subkeys\n"
-           "  boot                  restart the machine: carry out the pending restart-time file moves\n"
+           "  boot [--program PATH] restart the machine: restart-time file moves, pending driver changes, "
+           "then\n"
+           "                        the RunOnce entries (the updater's run PATH or $VSK_SIM_PROGRAM)\n"
            "  probe info [TEXT...] | keys | write | ctrl | sleep MS | exit CODE\n"
            "                        run platform operations as the program would on this machine\n"
            "DIR defaults to $VSK_SIM_MACHINE, else .q740-sim\n";
@@ -266,6 +276,64 @@ const char* KindText(sim::FunctionKind kind) {
     return "other";
 }
 
+std::string RegistryValueText(const sim::RegEntry& value);
+
+// The display driver's device states, the power values and the program's registry state.
+void ShowWindowsSide(const std::string& dir, const sim::MachineDescription& m) {
+    sim::WindowsSide side;
+    std::string error;
+    if (!sim::ReadWindowsSide(m, side, error)) {
+        std::printf("Windows side: %s\n", error.c_str());
+        return;
+    }
+    std::vector<sim::DisplayDevice> devices = side.devices;
+    sim::LoadDeviceStates(dir, devices);
+    std::printf("Display devices:");
+    bool any = false;
+    for (const sim::DisplayDevice& d : devices) {
+        if (!d.IsQ740())
+            continue;
+        std::printf("%s %s %s", any ? "," : "", d.Location().c_str(), sim::DeviceStateName(d.state));
+        any = true;
+    }
+    std::printf("%s\n", any ? "" : " none");
+    sim::PowerState power;
+    if (sim::LoadPower(dir, side.power, power)) {
+        std::printf(
+            "Power: AC minimum processor state %u%%, AC display time-out %u s (in force: %u%%, %u s); "
+            "execution state 0x%08X; priority class 0x%X; restart %s\n",
+            power.acMinProcessor, power.acDisplayTimeout, power.activeMinProcessor,
+            power.activeDisplayTimeout, power.executionState, power.priorityClass,
+            power.restart.requested
+                ? ("requested, " + sim::DescribeShutdownReason(power.restart.reason)).c_str()
+                : "not requested");
+    }
+    const sim::RegTree tree = sim::RegistryStore(dir).Load();
+    std::printf("Resume state:");
+    bool found = false;
+    for (const auto& [folded, key] : tree) {
+        const std::string path = sim::ToUtf8(key.path);
+        const bool program =
+            sim::FoldCaseAscii(path).find(sim::FoldCaseAscii("Veskora Graphics\\VskQ740FwUpdater")) !=
+            std::string::npos;
+        const bool runOnce =
+            sim::FoldCaseAscii(path).find(sim::FoldCaseAscii("CurrentVersion\\RunOnce")) != std::string::npos;
+        if (!program && !runOnce)
+            continue;
+        for (const auto& [valueFolded, value] : key.values) {
+            if (runOnce &&
+                sim::FoldCaseAscii(sim::ToUtf8(value.name)) != sim::FoldCaseAscii("VskQ740FwUpdater"))
+                continue;
+            std::string text = RegistryValueText(value);
+            if (text.size() > 160)
+                text = text.substr(0, 157) + "...";
+            std::printf("\n  %s  %s  %s", path.c_str(), sim::ToUtf8(value.name).c_str(), text.c_str());
+            found = true;
+        }
+    }
+    std::printf("%s\n", found ? "" : " clean");
+}
+
 int Show(const std::string& dir) {
     sim::MachineDescription m;
     std::string error;
@@ -307,6 +375,7 @@ int Show(const std::string& dir) {
         }
         std::printf("\n");
     }
+    ShowWindowsSide(dir, m);
     uint32_t code = 0;
     if (sim::ReadLastExitCode(dir, code)) {
         std::printf("Last run: exit code %u", code);
@@ -318,6 +387,11 @@ int Show(const std::string& dir) {
         std::printf("Last run: none recorded\n");
     }
     return 0;
+}
+
+std::string ValueText(const sim::RegEntry& value);
+std::string RegistryValueText(const sim::RegEntry& value) {
+    return ValueText(value);
 }
 
 std::string ValueText(const sim::RegEntry& value) {
@@ -372,17 +446,95 @@ int Reg(const std::string& dir) {
     return 0;
 }
 
-// A restart: the restart-time file moves are carried out, as Windows does before anything else runs.
-int Boot(const std::string& dir) {
+// Runs the program (the native build at `program`) as RunOnce starts it: its arguments as the C runtime
+// splits the command line, the shell's folder as its current folder, this machine, this console.
+int RunProgramEntry(const std::string& givenDir, const std::string& program, const std::string& commandLine) {
+    // The program starts in another folder: the machine is named by its absolute path.
+    char* real = ::realpath(givenDir.c_str(), nullptr);
+    const std::string dir = real ? real : givenDir;
+    std::free(real);
+    std::vector<std::string> arguments = sim::SplitArguments(commandLine);
+    if (arguments.empty())
+        return -1;
+    arguments[0] = program;
+    const std::string folder = sim::MapPath(dir, sim::kShellFolder);
+    sim::MakeDirectories(folder);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (std::string& a : arguments)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        ::setenv("VSK_SIM_MACHINE", dir.c_str(), 1);
+        char* exe = ::realpath(program.c_str(), nullptr);
+        if (exe == nullptr || ::chdir(folder.c_str()) != 0)
+            ::_exit(127);
+        ::execv(exe, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A restart and the logon after it: every process ends, the restart-time file moves run, pending driver
+// changes take effect, the power requests end; then the RunOnce entries run one after another (each value
+// deleted before its command runs), and the desktop manager starts in every session. An entry that starts
+// the updater runs the native program given by --program (or $VSK_SIM_PROGRAM); the machine's own
+// programs run as the machine runs them; anything else does not start.
+int Boot(const std::string& dir, const std::string& program) {
     if (!sim::MachineExists(dir))
         return Failed("no machine in " + dir);
-    int done = 0;
-    std::string failures;
-    if (!plat::simbackend::RunRestartMoves(dir, done, failures))
-        return Failed("cannot write the registry of " + dir);
+    sim::MachineDescription m;
+    std::string error;
+    sim::WindowsSide side;
+    if (!sim::LoadMachine(dir, m, error) || !sim::ReadWindowsSide(m, side, error))
+        return Failed(error);
+    sim::RestartReport report;
+    if (!sim::RestartMachine(
+            dir, side,
+            [&](int& done, std::string& failures) {
+                return plat::simbackend::RunRestartMoves(dir, done, failures);
+            },
+            report))
+        return Failed("cannot write the state of " + dir);
+    const int done = report.fileMoves;
     std::printf("Restarted: %d restart-time file operation%s carried out\n", done, done == 1 ? "" : "s");
-    if (!failures.empty())
-        std::fprintf(stderr, "%s", failures.c_str());
+    if (!report.moveFailures.empty())
+        std::fprintf(stderr, "%s", report.moveFailures.c_str());
+    sim::RegistryStore store(dir);
+    sim::RunOnceQueue queue = sim::RunOnceQueue::AtLogon(store, m.os64);
+    sim::RunOnceEntry entry;
+    sim::MachineFiles files(dir);
+    const std::string programFolded = sim::FoldCaseAscii(m.programPath);
+    while (queue.Next(store, entry)) {
+        const std::string command = sim::ToUtf8(entry.command);
+        std::fprintf(stderr, "RunOnce %s: %s\n", sim::ToUtf8(entry.name).c_str(), command.c_str());
+        const sim::ResolvedModule module =
+            sim::ResolveModule(command, {sim::kShellFolder, "C:\\Windows"}, [&](const std::string& path) {
+                return sim::FoldCaseAscii(path) == programFolded || files.IsFile(path);
+            });
+        if (module.error == 0 && sim::FoldCaseAscii(module.module) == programFolded) {
+            if (program.empty())
+                std::fprintf(stderr, "RunOnce %s: no program given (--program)\n",
+                             sim::ToUtf8(entry.name).c_str());
+            else
+                std::fprintf(stderr, "RunOnce %s: exit code %d\n", sim::ToUtf8(entry.name).c_str(),
+                             RunProgramEntry(dir, program, command));
+        } else {
+            const sim::ChildRun child = sim::StartProgram(dir, side, command, sim::kShellFolder, 1, 0, 0);
+            if (child.startError != 0)
+                std::fprintf(stderr, "RunOnce %s: cannot start (error %u)\n", sim::ToUtf8(entry.name).c_str(),
+                             child.startError);
+        }
+        queue.Finished(store, entry);
+    }
+    if (!sim::FinishLogon(dir, side))
+        return Failed("cannot write the processes of " + dir);
     return 0;
 }
 
@@ -471,9 +623,18 @@ int main(int argc, char** argv) {
         return RegSet(dir, args);
     if (command == "reg-delete")
         return RegDelete(dir, args);
+    if (command == "boot") {
+        std::string program;
+        if (const char* given = std::getenv("VSK_SIM_PROGRAM"))
+            program = given;
+        std::string word;
+        while (args.Value(word)) {
+            if (word != "--program" || !args.Value(program))
+                return Usage("boot: unexpected argument " + word);
+        }
+        return Boot(dir, program);
+    }
     if (!args.Done())
         return Usage(command + ": unexpected argument " + args.Next());
-    if (command == "boot")
-        return Boot(dir);
     return command == "show" ? Show(dir) : Reg(dir);
 }
