@@ -9,6 +9,14 @@
 
 namespace {
 
+// What show prints of a new machine's Windows side: its Q740 device nodes, the power values, the resume
+// state.
+std::string FreshWindowsSide(const std::string& devices) {
+    return "Display devices: " + devices +
+           "\nPower: AC minimum processor state 5%, AC display time-out 600 s (in force: 5%, 600 s); "
+           "execution state 0x00000000; priority class 0x20; restart not requested\nResume state: clean\n";
+}
+
 using testsupport::RunProgram;
 using testsupport::RunResult;
 
@@ -59,8 +67,8 @@ TEST(Q740sim, CreateShowAndRegistryOfTheDefaultMachine) {
             "  03:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n"
             "  04:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 030000  Q740 card 1, registers at "
             "0xFE600000 (64-bit BAR), FPGA firmware 1.6.10\n"
-            "  04:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n"
-            "Last run: none recorded\n");
+            "  04:00.1  1002:AAB0  subsystem 0x4D17E6A2  rev 00  class 040300  other\n" +
+            FreshWindowsSide("03:00.0 enabled, 04:00.0 enabled") + "Last run: none recorded\n");
 
     const std::string key = "SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
     ASSERT_EQ(Q740sim({"reg-set", "--dir", dir, key, "Log", "--sz", "Found 2 cards\n"}).exitCode, 0);
@@ -106,8 +114,8 @@ TEST(Q740sim, CreateFromADescriptionWithOverrides) {
                             kProgramLines + Environment("D:\\t", false) +
                             "PCI functions:\n"
                             "  21:00.0  1002:6828  subsystem 0x4D17E6A2  rev 00  class 000000  Q740 card 0, "
-                            "registers at 0xD0000000 (32-bit BAR), mapping fails, FPGA firmware 1.6.10\n"
-                            "Last run: none recorded\n");
+                            "registers at 0xD0000000 (32-bit BAR), mapping fails, FPGA firmware 1.6.10\n" +
+                            FreshWindowsSide("21:00.0 enabled") + "Last run: none recorded\n");
     EXPECT_TRUE(sim::IsDirectory(dir + "/D/t"));
     // The key later models read is kept in the machine's description.
     sim::MachineDescription m;
