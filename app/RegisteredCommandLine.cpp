@@ -14,8 +14,26 @@ bool Blank(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
 
-size_t FirstTokenEnd(const std::wstring& line) {
-    // The program token: a quoted one ends at its closing quote, an unquoted one at the first blank.
+std::wstring Folded(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text)
+        out.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))));
+    return out;
+}
+
+size_t FirstTokenEnd(const std::wstring& line, const std::wstring& modulePath) {
+    // The program token: a quoted one ends at its closing quote. An unquoted one that is the program's own
+    // path (with or without ".exe") ends after it, blanks and all, as the system found the program there;
+    // any other unquoted one ends at the first blank.
+    const std::wstring folded = Folded(line);
+    std::wstring module = Folded(modulePath);
+    for (int form = 0; form < 2; ++form) {
+        if (!module.empty() && folded.compare(0, module.size(), module) == 0 &&
+            (line.size() == module.size() || Blank(line[module.size()])))
+            return module.size();
+        if (module.size() > 4 && module.compare(module.size() - 4, 4, L".exe") == 0)
+            module.resize(module.size() - 4);
+    }
     if (!line.empty() && line[0] == L'"') {
         const size_t close = line.find(L'"', 1);
         return close == std::wstring::npos ? line.size() : close + 1;
@@ -69,9 +87,7 @@ std::wstring Unquoted(const std::wstring& raw) {
 }
 
 bool IsOption(const std::wstring& raw, std::initializer_list<const wchar_t*> spellings) {
-    std::wstring lower;
-    for (wchar_t c : raw)
-        lower.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))));
+    const std::wstring lower = Folded(raw);
     for (const wchar_t* s : spellings)
         if (lower == s)
             return true;
@@ -82,7 +98,7 @@ bool IsOption(const std::wstring& raw, std::initializer_list<const wchar_t*> spe
 
 std::wstring RegisteredCommandLine(const std::wstring& commandLine, const std::wstring& modulePath,
                                    const FullPathFn& fullPath, int nextTestCount) {
-    const size_t programEnd = FirstTokenEnd(commandLine);
+    const size_t programEnd = FirstTokenEnd(commandLine, modulePath);
     const std::vector<Token> tokens = SplitTokens(commandLine, programEnd);
     std::vector<std::wstring> replacement(tokens.size());
     bool fileDone = false, testFileDone = false, countDone = false;
