@@ -90,3 +90,16 @@ std::string BenchMachine::LogText() const {
     return testsupport::ReadFileText(
         HostPath("C:\\Users\\user\\AppData\\Local\\Veskora\\VskQ740FwUpdater\\VskQ740FwUpdater.log"));
 }
+
+ProgramRun BenchMachine::Boot(const std::string& input) {
+    testsupport::RunOptions options;
+    options.input = input;
+    ProgramRun run;
+    std::remove((dir_ + "/last-exit-code").c_str());
+    run.raw =
+        testsupport::RunProgram({VSK_Q740SIM, "boot", "--program", VSK_PROGRAM, "--dir", dir_}, options);
+    const std::string recorded = testsupport::ReadFileText(dir_ + "/last-exit-code");
+    run.exitCode =
+        recorded.empty() ? run.raw.exitCode : static_cast<int>(std::strtoul(recorded.c_str(), nullptr, 10));
+    return run;
+}

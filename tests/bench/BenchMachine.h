@@ -25,6 +25,11 @@ public:
     ProgramRun RunFed(const std::vector<std::string>& args,
                       const std::function<std::string(const std::string& out, bool& close)>& feed);
     testsupport::RunResult Sim(const std::vector<std::string>& args);
+    // A restart with q740sim boot: the RunOnce entries run the native program with this input. `out` holds
+    // boot's first line and then what the program printed; the exit code is the last run's, as recorded.
+    ProgramRun Boot(const std::string& input = "");
+    // The registry as q740sim reg prints it.
+    std::string Registry() { return Sim({"reg"}).out; }
 
     // Changes the machine's description (cards, faults, versions) and writes it back.
     void Edit(const std::function<void(sim::MachineDescription&)>& change);
