@@ -9,6 +9,8 @@
 
 constexpr uint32_t kDefaultI2cSpeedKhz = 800;
 constexpr uint32_t kAdlI2cRetries = 10;
+// The final pass checks the cards at this speed; a run started with it goes to the display library first.
+constexpr uint32_t kValidationSpeedKhz = 50;
 
 struct tagI2cSettings {
     std::atomic<uint32_t> speedKhz{kDefaultI2cSpeedKhz};

@@ -4,9 +4,6 @@
 
 namespace {
 
-// The speed at which the run goes straight to the display-library attempt.
-constexpr uint32_t kValidationSpeedKhz = 50;
-
 // One card object and one job per card; the listing when asked. Each card's JTAG lines are claimed and
 // calibrated (its spinner on the console) while the cards are listed, right before that card's line, and
 // its version is read once, through its own engine, for that line. Versions that do not allow the flash

@@ -177,7 +177,7 @@ TEST(SimService, PlantedLibraryBesideTheProgramIsNeverLoaded) {
         EXPECT_EQ(run.raw.out, Listed({3, 4}));
         EXPECT_EQ(testsupport::ReadFileText(machine.HostPath("C:\\Windows\\SysWOW64\\VskVxdSC.dll")),
                   kLibrary32);
-        EXPECT_NE(machine.Sim({"reg"}).out.find(kUninstallKey), std::string::npos);
+        EXPECT_NE(machine.Sim({"reg"}).out.find(UninstallKey(true)), std::string::npos);
         EXPECT_EQ(testsupport::ReadFileText(machine.HostPath(planted)), "planted");
     }
 }
