@@ -31,10 +31,14 @@ public:
     // The registry as q740sim reg prints it.
     std::string Registry() { return Sim({"reg"}).out; }
 
-    // Changes the machine's description (cards, faults, versions) and writes it back.
+    // Changes the machine's description (cards, faults, versions, the Windows side) and writes it back; the
+    // processes then start again as the new description says.
     void Edit(const std::function<void(sim::MachineDescription&)>& change);
     // The Q740 cards' sections in bus order.
     std::vector<sim::PciFunction*> Cards(sim::MachineDescription& machine) const;
+
+    // The firmware card `card` runs as "major.minor.build", or "unreadable" / "no machine".
+    std::string FpgaVersion(int card) const;
 
     const std::string& Dir() const { return dir_; }
     // A machine path such as C:\Users\user\... as a host path.
