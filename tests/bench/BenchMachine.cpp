@@ -1,5 +1,7 @@
 #include "BenchMachine.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,6 +30,22 @@ ProgramRun BenchMachine::RunFed(const std::vector<std::string>& args,
                                 const std::function<std::string(const std::string& out, bool& close)>& feed) {
     testsupport::RunOptions options;
     options.feed = feed;
+    return RunWith(args, options);
+}
+
+ProgramRun BenchMachine::RunSignalled(const std::vector<std::string>& args, const std::string& when,
+                                      int signal) {
+    testsupport::RunOptions options;
+    int pid = 0;
+    bool sent = false;
+    options.started = [&pid](int child) { pid = child; };
+    options.feed = [&](const std::string& out, bool&) {
+        if (!sent && pid > 0 && out.find(when) != std::string::npos) {
+            sent = true;
+            ::kill(pid, signal);
+        }
+        return std::string();
+    };
     return RunWith(args, options);
 }
 

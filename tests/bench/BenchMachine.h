@@ -24,6 +24,9 @@ public:
     // Runs the program with its standard input fed as the run goes (RunOptions::feed).
     ProgramRun RunFed(const std::vector<std::string>& args,
                       const std::function<std::string(const std::string& out, bool& close)>& feed);
+    // Runs the program and sends it `signal` (SIGINT: Ctrl+C; SIGHUP: the console closed) once its output
+    // holds `when`; its standard input stays open and empty.
+    ProgramRun RunSignalled(const std::vector<std::string>& args, const std::string& when, int signal);
     testsupport::RunResult Sim(const std::vector<std::string>& args);
     // A restart with q740sim boot: the RunOnce entries run the native program with this input. `out` holds
     // boot's first line and then what the program printed; the exit code is the last run's, as recorded.

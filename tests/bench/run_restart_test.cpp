@@ -3,6 +3,7 @@
 // are left with between the runs. Each run's whole console text and the machine's whole Windows-side state
 // (display devices, power, the resume state in the registry) are compared with golden texts.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "Goldens.h"
 #include "RunGoldens.h"
 #include "Transcript.h"
+#include "update/Md5.h"
 
 namespace {
 
@@ -283,6 +285,90 @@ TEST(RunRestart, WhatTheUpdateLeavesToDo) {
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_TRANSCRIPT(c.state, State(machine));
         EXPECT_EQ(machine.FpgaVersion(1), "1.7.2");
+    }
+}
+
+// Two copies of the example stream without a flash image beside them, C:\\fw\\a.xsvf and b.xsvf.
+void TwoStreams(BenchMachine& machine) {
+    const std::string stream = testsupport::ReadFileText(kStream);
+    for (const char* name : {"a", "b"}) {
+        const std::string path = machine.HostPath("C:\\fw\\") + name + ".xsvf";
+        testsupport::WriteFileText(path, stream);
+        testsupport::WriteFileText(path + ".md5",
+                                   Md5Hex(stream.data(), stream.size()) + "  " + name + ".xsvf\n");
+    }
+}
+
+// One run of the repeated-update test up to its programming line: the test's count and its 5-second poll,
+// taken off the screen by 32 backspaces.
+std::string TestRunUpTo(int count, const std::string& file) {
+    return UpToTheQuestion(2, file, true) + "\nTEST COUNT=" + std::to_string(count) +
+           "\nPress SPACE BAR to abort test..." + std::string(32, '\b');
+}
+
+TEST(RunRestart, RepeatedUpdateTestCountsDownAcrossRestarts) {
+    BenchMachine machine({"--virtual-clock"});
+    TwoStreams(machine);
+    const std::string a = "C:\\fw\\a.xsvf", b = "C:\\fw\\b.xsvf";
+    const ProgramRun first = machine.Run({"-tc", "3", "-tf", b, "-f", a});
+    // An odd count takes the -tf file; each run registers the next with the count one lower and restarts.
+    EXPECT_TRANSCRIPT(TestRunUpTo(3, b) + kProgramming + kUpdated, first.raw.out);
+    EXPECT_EQ(first.exitCode, 0);
+    const std::string files = " -tf C:\\\\fw\\\\b.xsvf -f C:\\\\fw\\\\a.xsvf";
+    EXPECT_TRANSCRIPT(StateText("enabled", kRestarted, RunOnce("-tc 2" + files)), State(machine));
+
+    // The cards run the new version from here on.
+    const auto now = [](const std::string& text) { return Replaced(text, "1.6.10", "1.7.2"); };
+    ProgramRun run = machine.Boot();
+    EXPECT_TRANSCRIPT(kBooted + now(TestRunUpTo(2, a)) + kProgramming + kUpdated, run.raw.out);
+    EXPECT_TRANSCRIPT(StateText("enabled", kRestarted, RunOnce("-tc 1" + files)), State(machine));
+    run = machine.Boot();
+    EXPECT_TRANSCRIPT(kBooted + now(TestRunUpTo(1, b)) + kProgramming + kUpdated, run.raw.out);
+    EXPECT_TRANSCRIPT(StateText("enabled", kRestarted, RunOnce("-tc 0" + files)), State(machine));
+
+    // At 0 the last run is an ordinary quiet update, which restarts for its final pass.
+    run = machine.Boot();
+    EXPECT_TRANSCRIPT(kBooted + now(UpToTheQuestion(2, a, true)) + kProgramming + kUpdated, run.raw.out);
+    EXPECT_EQ(run.exitCode, 0);
+    run = machine.Boot();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRANSCRIPT(StateText("enabled", kFinalPass, " clean"), State(machine));
+    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
+}
+
+// The space bar during the test's poll aborts it; Ctrl+C ends a test run (power values put back, exit code
+// 1) and is ignored by an ordinary run.
+TEST(RunRestart, TheTestIsStoppedByTheSpaceBarAndCtrlC) {
+    const std::string a = "C:\\fw\\a.xsvf";
+    {
+        BenchMachine machine({"--virtual-clock"});
+        TwoStreams(machine);
+        const ProgramRun run = machine.Run({"-tc", "3", "-f", a}, " ");
+        EXPECT_TRANSCRIPT(TestRunUpTo(3, a) + "   Update aborted.\n\n", run.raw.out);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRANSCRIPT(StateText("enabled", kNotRestarted, " clean"), State(machine));
+        EXPECT_EQ(LumoProcesses(machine), "Core");
+        EXPECT_NE(machine.FpgaVersion(0), "1.7.2");
+    }
+    {
+        BenchMachine machine({"--virtual-clock"});
+        TwoStreams(machine);
+        // Ctrl+C once the progress display turns: the workers finish, then the run ends with 1, the driver
+        // back and the power values restored, without the restart. The next test run stays registered.
+        const ProgramRun run = machine.RunSignalled({"-tc", "2", "-f", a}, "%/", SIGINT);
+        EXPECT_TRANSCRIPT(TestRunUpTo(2, a) + kProgramming + kUpdated, run.raw.out);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
+        EXPECT_EQ(machine.FpgaVersion(1), "1.7.2");
+        EXPECT_TRANSCRIPT(StateText("enabled", kNotRestarted, RunOnce("-tc 1 -f C:\\\\fw\\\\a.xsvf")),
+                          State(machine));
+    }
+    {
+        BenchMachine machine({"--virtual-clock"});
+        TwoStreams(machine);
+        const ProgramRun run = machine.RunSignalled({"-f", a, "-q"}, "%/", SIGINT);
+        EXPECT_TRANSCRIPT(UpToTheQuestion(2, a, true) + kProgramming + kUpdated, run.raw.out);
+        EXPECT_EQ(run.exitCode, 0);
     }
 }
 
