@@ -111,6 +111,8 @@ std::string LumoProcesses(BenchMachine& machine) {
     return running;
 }
 
+using IniSectionEntries = std::pair<std::string, std::vector<std::pair<std::string, std::string>>>;
+
 // The display driver's section of the description replaced by these settings.
 void Driver(BenchMachine& machine, const std::vector<std::pair<std::string, std::string>>& settings) {
     machine.Edit([&](sim::MachineDescription& m) {
@@ -369,6 +371,97 @@ TEST(RunRestart, TheTestIsStoppedByTheSpaceBarAndCtrlC) {
         const ProgramRun run = machine.RunSignalled({"-f", a, "-q"}, "%/", SIGINT);
         EXPECT_TRANSCRIPT(UpToTheQuestion(2, a, true) + kProgramming + kUpdated, run.raw.out);
         EXPECT_EQ(run.exitCode, 0);
+    }
+}
+
+// The command line RunOnce is given, from how the program was started: by bare name from its folder, by a
+// full path, by a quoted path with blanks. The program is named by its quoted full path and relative update
+// files become absolute and quoted (RunOnce starts programs in another folder, and an unquoted path with
+// blanks would start another program); a line that needs neither stays as it was.
+TEST(RunRestart, RegisteredCommandLine) {
+    const struct {
+        const char* name;
+        std::string program, commandName, folder;
+        std::vector<std::string> args;
+        std::string registered;
+    } cases[] = {
+        {"bare name from its folder",
+         "C:\\Tools\\VskQ740FwUpdater.exe",
+         "VskQ740FwUpdater",
+         "C:\\Tools",
+         {"-f", "a.xsvf", "-q", "-tf", "b.xsvf"},
+         "\\\"C:\\\\Tools\\\\VskQ740FwUpdater.exe\\\" -f \\\"C:\\\\Tools\\\\a.xsvf\\\" -q -tf "
+         "\\\"C:\\\\Tools\\\\b.xsvf\\\""},
+        {"full path, relative file",
+         "C:\\Tools\\VskQ740FwUpdater.exe",
+         "C:\\Tools\\VskQ740FwUpdater.exe",
+         "C:\\Tools",
+         {"-f", "a.xsvf", "-q"},
+         "\\\"C:\\\\Tools\\\\VskQ740FwUpdater.exe\\\" -f \\\"C:\\\\Tools\\\\a.xsvf\\\" -q"},
+        {"quoted path with blanks",
+         "C:\\Program Files\\Veskora\\VskQ740FwUpdater.exe",
+         "",
+         "C:\\Users\\user",
+         {"-f", "C:\\fw dir\\a.xsvf", "-q"},
+         "\\\"C:\\\\Program Files\\\\Veskora\\\\VskQ740FwUpdater.exe\\\" -f \\\"C:\\\\fw "
+         "dir\\\\a.xsvf\\\" -q"},
+    };
+    const std::string stream = testsupport::ReadFileText(kStream);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BenchMachine machine({"--virtual-clock", "--program", c.program, "--command-name", c.commandName});
+        Driver(machine, {{"disable-needs-restart", "1"}});
+        for (const std::string& folder : {c.folder, std::string("C:\\fw dir")}) {
+            const std::string path = machine.HostPath(folder + "\\a.xsvf");
+            testsupport::WriteFileText(path, stream);
+            testsupport::WriteFileText(path + ".md5", Md5Hex(stream.data(), stream.size()) + "  a.xsvf\n");
+        }
+        const ProgramRun run = machine.Run(c.args, "", machine.HostPath(c.folder));
+        EXPECT_EQ(run.exitCode, 0) << run.raw.out;
+        const std::string registry = machine.Registry();
+        const std::string key =
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce\n";
+        const size_t at = registry.find(key);
+        ASSERT_NE(at, std::string::npos) << registry;
+        EXPECT_EQ(
+            registry.substr(at + key.size(), registry.find('\n', at + key.size()) + 1 - at - key.size()),
+            "  VskQ740FwUpdater  REG_SZ \"" + c.registered + "\"\n");
+    }
+}
+
+// The desktop manager as the run finds it: closed before the workers and its core started again at the
+// end, whatever it does when it is closed; the run never waits on it for good.
+TEST(RunRestart, DesktopManagerHowEverItBehaves) {
+    const struct {
+        const char* name;
+        std::vector<std::string> create;
+        std::vector<IniSectionEntries> sections;
+        std::string running; // afterwards
+    } cases[] = {
+        {"as installed", {}, {}, "Core"},
+        {"a core that comes back once", {}, {{"desktop-manager", {{"core-restarts", "1"}}}}, "Core"},
+        {"a core that never dies",
+         {},
+         {{"desktop-manager", {{"unkillable", "core"}, {"close-event", "0"}}}},
+         "Core"},
+        {"no user sessions", {}, {{"sessions", {{"users", ""}}}}, ""},
+        {"not installed", {"--no-desktop-manager"}, {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> create{"--virtual-clock", "--no-driver"};
+        create.insert(create.end(), c.create.begin(), c.create.end());
+        BenchMachine machine(create);
+        machine.Edit([&](sim::MachineDescription& m) {
+            for (const auto& [name, entries] : c.sections)
+                m.extraSections.push_back({name, entries});
+        });
+        const ProgramRun run = machine.Run({"-f", kStream, "-q"});
+        EXPECT_TRANSCRIPT(UpToTheQuestion(2, kStream) + kProgramming + kUpdated, run.raw.out);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRANSCRIPT(StateText("enabled", kNotRestarted, " clean"), State(machine));
+        EXPECT_EQ(LumoProcesses(machine), c.running);
+        EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
     }
 }
 
