@@ -10,6 +10,18 @@
 #include "app/stages/UpdatePhase.h"
 #include "update/QSeries.h"
 
+namespace {
+
+// A 64-bit Windows build runs only on 64-bit Windows and is no WOW64 process there: it takes the 64-bit
+// driver tool as the 32-bit program does on that Windows. (The native build simulates the 32-bit program.)
+#if defined(_WIN32) && defined(_WIN64)
+constexpr bool kWindows64BitBuild = true;
+#else
+constexpr bool kWindows64BitBuild = false;
+#endif
+
+} // namespace
+
 CUpdateRun::CUpdateRun(plat::Platform& platform)
     : platform_(platform), printer_(*platform.console, *platform.files, *platform.env),
       power_(*platform.console, *platform.power, *platform.processes),
@@ -151,7 +163,7 @@ int CUpdateRun::Run(int argc, char** argv) {
     if (options_.testCount < 1)
         consoleGuard_.Start();
     PrintBanner(printer_, options_);
-    driver_.ExtractDevCon(tempPaths_.devconPath, tempPaths_.wow64);
+    driver_.ExtractDevCon(tempPaths_.devconPath, tempPaths_.wow64 || kWindows64BitBuild);
 
     // The cards.
     tagFoundCards found = FindCards(platform_);
