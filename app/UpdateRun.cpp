@@ -35,10 +35,25 @@ std::wstring CUpdateRun::RegisteredCommand(int nextTestCount) {
 }
 
 void CUpdateRun::WaitForWorkers() {
-    if (!workersStarted_.load() || !cards_.jobs)
+    if (!workersStarted_.load())
         return;
-    while (CombinedPercent(cards_.jobs.get(), cardCount_) < 100)
+    for (;;) {
+        {
+            // The main thread's clean-up frees the jobs under this lock.
+            std::lock_guard<std::mutex> guard(cleanUpLock_);
+            if (!cards_.jobs || AllFinished(cards_.jobs.get(), cards_.count))
+                return;
+        }
         platform_.clock->SleepMs(100);
+    }
+}
+
+void CUpdateRun::CleanUpBeforeExit() {
+    std::lock_guard<std::mutex> guard(cleanUpLock_);
+    consoleGuard_.Stop();
+    printer_.SetCursorVisible(true);
+    // The main thread goes on until the process ends and may still read the records, the cards, their
+    // jobs and the stream (collecting results, listing): they go with the process.
 }
 
 CUpdateRun::~CUpdateRun() {
@@ -135,10 +150,10 @@ int CUpdateRun::Run(int argc, char** argv) {
         CleanUp();
         return code;
     }
-    // A control event that reaches the power handler puts the machine's settings back, frees what the run
-    // holds and ends the process with code 1; workers that write to the cards finish first, so that no card
-    // is left half written. In an ordinary run the console guard takes every event first.
-    power_.ApplyUpdatePowerSettings([this] { CleanUp(); }, [this] { WaitForWorkers(); });
+    // A control event that reaches the power handler puts the machine's settings back, shows the cursor
+    // and ends the process with code 1; workers that write to the cards finish first, so that no card is
+    // left half written. In an ordinary run the console guard takes every event first.
+    power_.ApplyUpdatePowerSettings([this] { CleanUpBeforeExit(); }, [this] { WaitForWorkers(); });
     result_ = 1;
     if (options_.testCount < 1)
         consoleGuard_.Start();
@@ -190,9 +205,8 @@ int CUpdateRun::Run(int argc, char** argv) {
     }
 
     // The update.
-    tagUpdatePhaseInput phase{
-        cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-        xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+    tagUpdatePhaseInput phase{cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
+                              xsvfPath_, imageVerified_, adlMode_, workersStarted_};
     phase.beforeWorkers = [this] {
         // The test's next run starts with the count one lower, after the restart that follows this update.
         if (options_.testCount > 0)
@@ -207,7 +221,8 @@ int CUpdateRun::Run(int argc, char** argv) {
     if (!outcome.updated && !outcome.aborted && !outcome.flashImageRefused)
         return End(false); // nothing to write: the cards were only listed
     const tagUpdateFinishOutcome finish =
-        FinishUpdate(printer_, parts_, options_, {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
+        FinishUpdate(printer_, parts_, options_,
+                     {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
     if (finish.restarted) {
         CleanUp();
         return 0;
