@@ -34,18 +34,18 @@ std::wstring CUpdateRun::RegisteredCommand(int nextTestCount) {
         [&files](const std::wstring& path) { return files.FullPath(path); }, nextTestCount);
 }
 
-void CUpdateRun::WaitForWorkers() {
-    if (!workersStarted_.load())
-        return;
-    for (;;) {
-        {
-            // The main thread's clean-up frees the jobs under this lock.
-            std::lock_guard<std::mutex> guard(cleanUpLock_);
-            if (!cards_.jobs || AllFinished(cards_.jobs.get(), cards_.count))
-                return;
-        }
-        platform_.clock->SleepMs(100);
-    }
+bool CUpdateRun::RunEndsItself() {
+    stopRequested_.store(true);
+    return workersStarted_.load();
+}
+
+int CUpdateRun::EndOnControlEvent() {
+    // The workers are done, so the cards get their display driver back as after any update.
+    if (driver_.DriverDisabled())
+        driver_.EnableDisplayDriver();
+    power_.RestorePowerSettings();
+    CleanUp();
+    return 1;
 }
 
 void CUpdateRun::CleanUpBeforeExit() {
@@ -53,7 +53,8 @@ void CUpdateRun::CleanUpBeforeExit() {
     consoleGuard_.Stop();
     printer_.SetCursorVisible(true);
     // The main thread goes on until the process ends and may still read the records, the cards, their
-    // jobs and the stream (collecting results, listing): they go with the process.
+    // jobs and the stream (listing, the prompt or the test's wait, closing the ports): they go with the
+    // process.
 }
 
 CUpdateRun::~CUpdateRun() {
@@ -150,10 +151,12 @@ int CUpdateRun::Run(int argc, char** argv) {
         CleanUp();
         return code;
     }
-    // A control event that reaches the power handler puts the machine's settings back, shows the cursor
-    // and ends the process with code 1; workers that write to the cards finish first, so that no card is
-    // left half written. In an ordinary run the console guard takes every event first.
-    power_.ApplyUpdatePowerSettings([this] { CleanUpBeforeExit(); }, [this] { WaitForWorkers(); });
+    // A control event that reaches the power handler puts the machine's settings back and ends the process
+    // with code 1. Once workers write to the cards the run does that itself when they are done, so that no
+    // card is left half written and nothing is freed under a running thread. Before that the handler frees
+    // nothing either: the main thread runs on until the process ends. In an ordinary run the console guard
+    // takes every event first.
+    power_.ApplyUpdatePowerSettings([this] { CleanUpBeforeExit(); }, [this] { return RunEndsItself(); });
     result_ = 1;
     if (options_.testCount < 1)
         consoleGuard_.Start();
@@ -206,7 +209,7 @@ int CUpdateRun::Run(int argc, char** argv) {
 
     // The update.
     tagUpdatePhaseInput phase{cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-                              xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+                              xsvfPath_, imageVerified_, adlMode_, workersStarted_, stopRequested_};
     phase.beforeWorkers = [this] {
         // The test's next run starts with the count one lower, after the restart that follows this update.
         if (options_.testCount > 0)
@@ -214,6 +217,8 @@ int CUpdateRun::Run(int argc, char** argv) {
         lumo_.Close();
     };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
+    if (outcome.stopped || stopRequested_.load())
+        return EndOnControlEvent();
     if (outcome.updated)
         result_ = outcome.result;
     if (outcome.flashImageRefused)

@@ -6,13 +6,17 @@
 #include <string>
 #include <thread>
 
-#include "BenchGoldens.h"
+#include "BenchMachine.h"
+#include "Goldens.h"
+#include "RunGoldens.h"
+#include "Transcript.h"
 
 namespace {
 
 using namespace bench;
+using testsupport::kBanner;
+using testsupport::LogForm;
 
-const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
 // After the command line's own two line feeds.
 const std::string kRefused = "\n\nERROR: Another VskQ740FwUpdater is already running.";
 

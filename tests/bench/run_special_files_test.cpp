@@ -8,12 +8,17 @@
 
 #include <string>
 
-#include "BenchGoldens.h"
+#include "BenchMachine.h"
+#include "Goldens.h"
+#include "RunGoldens.h"
+#include "Transcript.h"
 #include "update/Md5.h"
 
 namespace {
 
 using namespace bench;
+using testsupport::kBanner;
+using testsupport::LogForm;
 
 const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
 

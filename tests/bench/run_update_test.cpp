@@ -5,15 +5,22 @@
 #include <string>
 #include <vector>
 
-#include "BenchGoldens.h"
+#include "BenchMachine.h"
+#include "Goldens.h"
+#include "RunGoldens.h"
+#include "Transcript.h"
 #include "update/Md5.h"
 
 namespace {
 
-using namespace bench;
-
-const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
-const std::string kStream = kExamples + "fw.xsvf";
+using bench::ExpectLog;
+using bench::kProgramming;
+using bench::kStream;
+using bench::Listing;
+using bench::Logged;
+using bench::UpToTheQuestion;
+using testsupport::kBanner;
+using testsupport::LogForm;
 
 TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
     struct Case {
@@ -24,7 +31,7 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cards);
         BenchMachine machine({"--cards", std::to_string(c.cards), "--virtual-clock"});
-        const std::string before = Version(machine, 0);
+        const std::string before = machine.FpgaVersion(0);
         std::vector<std::string> args = {"-f", kStream, "-q"};
         if (!c.beep)
             args.push_back("-b");
@@ -40,7 +47,7 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
                                "{log-progress}" + LogForm(end));
         EXPECT_NE(before, "1.7.2");
         for (int i = 0; i < c.cards; ++i)
-            EXPECT_EQ(Version(machine, i), "1.7.2") << "card " << i;
+            EXPECT_EQ(machine.FpgaVersion(i), "1.7.2") << "card " << i;
     }
 }
 
@@ -71,7 +78,7 @@ TEST(RunUpdate, FailingCardsAreReportedAndTheLastOneGivesTheExitCode) {
         if (c.unmapped >= 0)
             create.insert(create.end(), {"--map-fail", std::to_string(c.unmapped)});
         BenchMachine machine(create);
-        const std::string before = Version(machine, c.verifyFails);
+        const std::string before = machine.FpgaVersion(c.verifyFails);
         machine.Edit([&](sim::MachineDescription& m) {
             machine.Cards(m)[static_cast<size_t>(c.verifyFails)]->extra.push_back({"fpga-verify-fails", "1"});
         });
@@ -87,7 +94,7 @@ TEST(RunUpdate, FailingCardsAreReportedAndTheLastOneGivesTheExitCode) {
         for (int card = 0; card < 3; ++card) {
             if (card == c.unmapped)
                 continue;
-            EXPECT_EQ(Version(machine, card), card == c.verifyFails ? before : "1.7.2") << "card " << card;
+            EXPECT_EQ(machine.FpgaVersion(card), card == c.verifyFails ? before : "1.7.2") << "card " << card;
         }
     }
 }
@@ -149,13 +156,13 @@ TEST(RunUpdate, AnUpdateAttemptEndsAPendingResume) {
 
 TEST(RunUpdate, AnsweringNoWritesNothing) {
     BenchMachine machine({"--virtual-clock"});
-    const std::string before = Version(machine, 0);
+    const std::string before = machine.FpgaVersion(0);
     const ProgramRun run = machine.Run({"-f", kStream}, "xn");
     const std::string answered = std::string(testsupport::kPrompt) + testsupport::PromptErasure() +
                                  "   Update aborted.\n\n" + testsupport::kPressAnyKey;
     EXPECT_TRANSCRIPT(UpToTheQuestion(2, kStream) + answered, run.raw.out);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Version(machine, 0), before);
+    EXPECT_EQ(machine.FpgaVersion(0), before);
     // The log keeps the prompt and its erasure as blanks.
     ExpectLog(machine, LogForm(Logged(UpToTheQuestion(2, kStream)) + answered));
 }
@@ -199,7 +206,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BenchMachine machine({"--cards", "2", "--virtual-clock", "--no-driver"});
-        const std::string before = Version(machine, 0);
+        const std::string before = machine.FpgaVersion(0);
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);
         const std::string digest =
@@ -215,7 +222,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
                                   Listing(2) + "\n",
                               run.raw.out);
             EXPECT_EQ(run.exitCode, 0);
-            EXPECT_EQ(Version(machine, 0), before);
+            EXPECT_EQ(machine.FpgaVersion(0), before);
             continue;
         }
         std::string end = "\b \n\n";
@@ -232,7 +239,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
                           run.raw.out);
         EXPECT_EQ(run.exitCode, c.code);
         for (int card = 0; card < 2; ++card)
-            EXPECT_EQ(Version(machine, card), c.code == 0 ? "1.7.2" : before) << "card " << card;
+            EXPECT_EQ(machine.FpgaVersion(card), c.code == 0 ? "1.7.2" : before) << "card " << card;
     }
 }
 
