@@ -60,6 +60,15 @@ int CUpdateRun::EndOnControlEvent() {
     return 1;
 }
 
+void CUpdateRun::CleanUpBeforeExit() {
+    std::lock_guard<std::mutex> guard(cleanUpLock_);
+    consoleGuard_.Stop();
+    printer_.SetCursorVisible(true);
+    // The main thread goes on until the process ends and may still read the records, the cards, their
+    // jobs and the stream (listing, the prompt or the test's wait, closing the ports): they go with the
+    // process.
+}
+
 CUpdateRun::~CUpdateRun() {
     CleanUp();
 }
@@ -154,11 +163,12 @@ int CUpdateRun::Run(int argc, char** argv) {
         CleanUp();
         return code;
     }
-    // A control event that reaches the power handler puts the machine's settings back, frees what the run
-    // holds and ends the process with code 1. Once workers write to the cards the run does that itself when
-    // they are done, so that no card is left half written and nothing is freed under a running thread. In
-    // an ordinary run the console guard takes every event first.
-    power_.ApplyUpdatePowerSettings([this] { CleanUp(); }, [this] { return RunEndsItself(); });
+    // A control event that reaches the power handler puts the machine's settings back and ends the process
+    // with code 1. Once workers write to the cards the run does that itself when they are done, so that no
+    // card is left half written and nothing is freed under a running thread. Before that the handler frees
+    // nothing either: the main thread runs on until the process ends. In an ordinary run the console guard
+    // takes every event first.
+    power_.ApplyUpdatePowerSettings([this] { CleanUpBeforeExit(); }, [this] { return RunEndsItself(); });
     result_ = 1;
     if (options_.testCount < 1)
         consoleGuard_.Start();

@@ -62,8 +62,11 @@ private:
     int EndOnControlEvent();
     // Lets every card's JTAG lines go without success (nothing was written).
     void ReleaseCards();
-    // Frees what the run holds; safe to call twice and from the control handler's thread.
+    // Frees what the run holds; safe to call twice. On the main thread only: it frees what that thread uses.
     void CleanUp();
+    // The control handler's clean-up before the process ends: the console put right, nothing freed, since
+    // the main thread runs on meanwhile.
+    void CleanUpBeforeExit();
 
     plat::Platform& platform_;
     plat::NamedMutex instance_;

@@ -68,12 +68,9 @@ bool WriteVerifiedOrSettled(tagDeviceUpdate& job, RegisterBus& bus, uint32_t off
     if (mode == kPortReadBack)
         return WriteUntilHeld(job, bus, offset, value);
     bus.WriteMem(job.regBase, offset, value);
-    if (settle >= kDoubleWriteSettle) {
+    if (settle >= kDoubleWriteSettle)
         bus.WriteMem(job.regBase, offset, value);
-        Settle(std::max(settle, kLongSettle));
-    } else {
-        Settle(settle);
-    }
+    Settle(SettleIterations(settle));
     return true;
 }
 
@@ -223,6 +220,10 @@ private:
 };
 
 } // namespace
+
+uint32_t SettleIterations(uint32_t settleCount) {
+    return settleCount >= kDoubleWriteSettle ? std::max(settleCount, kLongSettle) : settleCount;
+}
 
 bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value) {
     const int32_t mode = job.portMode.load(std::memory_order_relaxed);

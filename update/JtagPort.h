@@ -45,6 +45,10 @@ enum class JtagLine : uint32_t { Tck = 0, Tms = 1, Tdi = 2 };
 // value within a bounded number of attempts (the image is still updated: the value was written).
 bool WritePortRegister(tagDeviceUpdate& job, RegisterBus& bus, uint32_t offset, uint32_t value);
 
+// The busy-wait iterations after a settled write: the settle count, and at least 38 from 16 on, where the
+// register is written twice.
+uint32_t SettleIterations(uint32_t settleCount);
+
 // TMS and TDI change only the output image. TCK writes it: when the clock level changes, first the image
 // with the old clock level (putting pending TMS and TDI on the lines), then the new clock level, so a clock
 // edge is always a write of its own. A level other than 0 counts as 1.

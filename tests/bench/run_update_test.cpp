@@ -7,7 +7,6 @@
 
 #include "BenchMachine.h"
 #include "Goldens.h"
-#include "LogHeader.h"
 #include "RunGoldens.h"
 #include "Transcript.h"
 #include "update/Md5.h"
@@ -20,59 +19,139 @@ using bench::kStream;
 using bench::Listing;
 using bench::Logged;
 using bench::UpToTheQuestion;
-using testsupport::CalibrationSpinner;
 using testsupport::kBanner;
 using testsupport::LogForm;
-using testsupport::WarningBox;
-
-const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
 
 TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
-    for (int cards : {1, 2, 4}) {
-        SCOPED_TRACE(cards);
-        BenchMachine machine({"--cards", std::to_string(cards), "--virtual-clock"});
+    struct Case {
+        int cards;
+        bool beep; // -b keeps the update silent
+    };
+    const Case cases[] = {{1, true}, {2, false}, {4, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cards);
+        BenchMachine machine({"--cards", std::to_string(c.cards), "--virtual-clock"});
         const std::string before = machine.FpgaVersion(0);
-        const ProgramRun run = machine.Run({"-f", kStream, "-q"});
+        std::vector<std::string> args = {"-f", kStream, "-q"};
+        if (!c.beep)
+            args.push_back("-b");
+        const ProgramRun run = machine.Run(args);
         ASSERT_FALSE(run.raw.timedOut);
         EXPECT_EQ(run.exitCode, 0);
         const std::string end = "\b \n\nExecution time = {digits} seconds\n";
-        EXPECT_TRANSCRIPT(UpToTheQuestion(cards, kStream) + kProgramming + "{progress+beep}" + end,
+        EXPECT_TRANSCRIPT(UpToTheQuestion(c.cards, kStream) + kProgramming +
+                              (c.beep ? "{progress+beep}" : "{progress}") + end,
                           run.raw.out);
         // The log has the same text with blanks for backspaces; the spinner and the bell are console-only.
-        ExpectLog(machine, LogForm(Logged(UpToTheQuestion(cards, kStream)) + kProgramming) +
+        ExpectLog(machine, LogForm(Logged(UpToTheQuestion(c.cards, kStream)) + kProgramming) +
                                "{log-progress}" + LogForm(end));
         EXPECT_NE(before, "1.7.2");
-        for (int i = 0; i < cards; ++i)
+        for (int i = 0; i < c.cards; ++i)
             EXPECT_EQ(machine.FpgaVersion(i), "1.7.2") << "card " << i;
     }
 }
 
-TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
-    BenchMachine machine({"--cards", "3", "--virtual-clock", "--no-driver"});
-    machine.Edit([&](sim::MachineDescription& m) {
-        machine.Cards(m)[1]->extra.push_back({"fpga-verify-fails", "1"});
-    });
-    const ProgramRun run = machine.Run({"-f", kStream, "-q"});
-    ASSERT_FALSE(run.raw.timedOut);
-    // A mismatch on verify, reported for that card alone; no "-x" hint after an XSVF update.
-    EXPECT_TRANSCRIPT(UpToTheQuestion(3, kStream) + kProgramming + "{progress+beep}" +
-                          "\b \n\nUpdate failed on device at index 1 with error code 2\n",
-                      run.raw.out);
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
-    EXPECT_NE(machine.FpgaVersion(1), "1.7.2");
-    EXPECT_EQ(machine.FpgaVersion(2), "1.7.2");
+// Failing cards do not stop the others; each is reported on a line of its own (no "-x" hint after an XSVF
+// update) and the last one's code is the exit code. A card whose window could not be mapped is listed
+// without a version and fails at once with a code of its own.
+TEST(RunUpdate, FailingCardsAreReportedAndTheLastOneGivesTheExitCode) {
+    struct Case {
+        const char* name;
+        int unmapped, verifyFails; // card indexes
+        std::string failures;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"a mismatch on verify alone", -1, 1, "Update failed on device at index 1 with error code 2", 2},
+        {"unmapped, then a mismatch", 0, 2,
+         "Update failed on device at index 0 with error code 98\n"
+         "Update failed on device at index 2 with error code 2",
+         2},
+        {"a mismatch, then unmapped", 2, 0,
+         "Update failed on device at index 0 with error code 2\n"
+         "Update failed on device at index 2 with error code 98",
+         98},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> create = {"--cards", "3", "--virtual-clock", "--no-driver"};
+        if (c.unmapped >= 0)
+            create.insert(create.end(), {"--map-fail", std::to_string(c.unmapped)});
+        BenchMachine machine(create);
+        const std::string before = machine.FpgaVersion(c.verifyFails);
+        machine.Edit([&](sim::MachineDescription& m) {
+            machine.Cards(m)[static_cast<size_t>(c.verifyFails)]->extra.push_back({"fpga-verify-fails", "1"});
+        });
+        const ProgramRun run = machine.Run({"-f", kStream, "-q"});
+        ASSERT_FALSE(run.raw.timedOut);
+        const std::string end = "\b \n\n" + c.failures + "\n";
+        EXPECT_TRANSCRIPT(UpToTheQuestion(3, kStream, false, c.unmapped) + kProgramming + "{progress+beep}" +
+                              end,
+                          run.raw.out);
+        ExpectLog(machine, LogForm(Logged(UpToTheQuestion(3, kStream, false, c.unmapped)) + kProgramming) +
+                               "{log-progress}" + LogForm(end));
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        for (int card = 0; card < 3; ++card) {
+            if (card == c.unmapped)
+                continue;
+            EXPECT_EQ(machine.FpgaVersion(card), card == c.verifyFails ? before : "1.7.2") << "card " << card;
+        }
+    }
 }
 
-TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
-    BenchMachine machine({"--cards", "2", "--virtual-clock", "--map-fail", "1", "--no-driver"});
-    const ProgramRun run = machine.Run({"-f", kStream, "-q"});
-    // The unmapped card is listed without a version and fails at once with a code of its own.
-    const std::string golden = UpToTheQuestion(2, kStream, false, 1) + kProgramming + "{progress+beep}" +
-                               "\b \n\nUpdate failed on device at index 1 with error code 98\n";
-    EXPECT_TRANSCRIPT(golden, run.raw.out);
-    EXPECT_EQ(run.exitCode, 98);
-    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
+// The registry after a run on a 64-bit machine without a display driver: the service installed, and the
+// values of a pending resume (in the 32-bit view) if they are still there.
+std::string RegistryAfterARun(bool resumePending) {
+    const std::string hklm = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+    const std::string wow = hklm + "WOW6432Node\\";
+    const std::string version = "Microsoft\\Windows\\CurrentVersion";
+    std::string text = hklm.substr(0, hklm.size() - 1) + "\n" + hklm + "Microsoft\n" + hklm +
+                       "Microsoft\\Windows\n" + hklm + version + "\n" + hklm + version + "\\RunOnce\n" +
+                       wow.substr(0, wow.size() - 1) + "\n" + wow + "Microsoft\n" + wow +
+                       "Microsoft\\Windows\n" + wow + version + "\n" + wow + version + "\\RunOnce\n";
+    if (resumePending)
+        text += "  VskQ740FwUpdater  REG_SZ \"VskQ740FwUpdater.exe -q\"\n";
+    text += wow + version + "\\Uninstall\n" + wow + version + "\\Uninstall\\VskVxdSC\n" +
+            "  DisplayName  REG_SZ \"Veskora VskVxdSC Services\"\n"
+            "  UninstallString  REG_SZ \"C:\\\\Windows\\\\SysWOW64\\\\VskVxdSCUninstall.exe\"\n" +
+            wow + "Veskora Graphics\n" + wow + "Veskora Graphics\\VskQ740FwUpdater\n";
+    if (resumePending)
+        text += "  Config  REG_SZ bytes \"lv=1\"\n";
+    return text + "HKEY_LOCAL_MACHINE\\SYSTEM\nHKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\n"
+                  "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\n";
+}
+
+// A run that reached the update prompt ends a pending resume (its RunOnce entry and the saved desktop
+// settings), whatever the answer and the outcome; a run that only lists the cards leaves it.
+TEST(RunUpdate, AnUpdateAttemptEndsAPendingResume) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string input;
+        bool forgotten;
+    };
+    const Case cases[] = {
+        {"a complete update", {"-f", kStream, "-q"}, "", true},
+        {"n at the prompt", {"-f", kStream}, "nk", true},
+        {"the cards listed only", {"-q"}, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BenchMachine machine({"--virtual-clock", "--no-driver"});
+        ASSERT_EQ(machine
+                      .Sim({"reg-set", "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                            "VskQ740FwUpdater", "--sz", "VskQ740FwUpdater.exe -q"})
+                      .exitCode,
+                  0);
+        ASSERT_EQ(machine
+                      .Sim({"reg-set", "SOFTWARE\\WOW6432Node\\Veskora Graphics\\VskQ740FwUpdater", "Config",
+                            "--bytes", "lv=1"})
+                      .exitCode,
+                  0);
+        const ProgramRun run = machine.Run(c.args, c.input);
+        ASSERT_FALSE(run.raw.timedOut);
+        EXPECT_EQ(machine.Registry(), RegistryAfterARun(!c.forgotten));
+    }
 }
 
 TEST(RunUpdate, AnsweringNoWritesNothing) {

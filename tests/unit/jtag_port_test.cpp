@@ -60,14 +60,17 @@ struct Port {
     };
 };
 
-TEST(WritePortRegister, SettleCountDecidesSingleOrDoubleWrite) {
+TEST(WritePortRegister, SettleCountDecidesSingleOrDoubleWriteAndTheWait) {
     struct Case {
         uint32_t settle;
         size_t writes;
+        uint32_t iterations; // the busy-wait after the write
     };
-    const Case cases[] = {{40, 2}, {20, 2}, {16, 2}, {15, 1}, {10, 1}, {0, 1}};
+    const Case cases[] = {{64, 2, 64}, {40, 2, 40}, {39, 2, 39}, {38, 2, 38}, {20, 2, 38},
+                          {16, 2, 38}, {15, 1, 15}, {10, 1, 10}, {1, 1, 1},   {0, 1, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settle);
+        EXPECT_EQ(SettleIterations(c.settle), c.iterations);
         Port p(kPortFixedSettle, c.settle);
         EXPECT_TRUE(WritePortRegister(p.job, p.bus, kEnable, 0x1234));
         EXPECT_EQ(p.bus.log, std::vector<RegAccess>(c.writes, {W, kEnable, 0x1234}));

@@ -13,9 +13,10 @@ public:
     struct Function {
         uint32_t hPci;
         std::map<uint32_t, uint32_t> config;
+        std::map<uint32_t, uint32_t> unaligned; // what a service of another kind returns at such an offset
     };
     Function& Add(uint32_t hPci, uint32_t id, uint32_t subsystem) {
-        functions.push_back({hPci, {{0x00, id}, {0x2C, subsystem}, {0x04, 0x00100000}, {0xE0, 0xF3}}});
+        functions.push_back({hPci, {{0x00, id}, {0x2C, subsystem}, {0x04, 0x00100000}, {0xE0, 0xF3}}, {}});
         return functions.back();
     }
     Function* Find(uint32_t hPci) {
@@ -29,6 +30,10 @@ public:
         Function* f = Find(hPci);
         if (!f || failReads)
             return 0;
+        if (f->unaligned.count(offset)) {
+            *value = f->unaligned[offset];
+            return 1;
+        }
         // An unaligned read takes the dword it falls in, shifted, as some services do.
         const uint32_t aligned = offset & ~3u;
         const uint32_t v = f->config.count(aligned) ? f->config[aligned] : 0;
@@ -100,6 +105,34 @@ TEST(PciScan, OnlyRightDeviceWithRightSubsystemIsACardInBusOrder) {
     EXPECT_EQ(bus.Find(0x0400)->config[0x04], 0x00100002u);
     EXPECT_EQ(bus.Find(0x0400)->config[0xE0], 0xF0u);
     EXPECT_EQ(bus.Find(0x0300)->config[0x04], 0x00100000u);
+}
+
+TEST(PciScan, RevisionAndWord2AreKeptAsTheServiceReadsThem) {
+    struct Case {
+        const char* service;
+        uint32_t atOffset2; // 0: the service shifts the dword the offset falls in
+        uint32_t classRevision;
+        uint8_t revision;
+        uint16_t word2;
+    };
+    const Case cases[] = {
+        {"shifts an unaligned read", 0, 0x030000C5, 0xC5, 0x0000},
+        {"reads 32 bits from offset 2", 0xBEEF6828, 0x03000001, 0x01, 0xBEEF},
+        {"reads the dword offset 2 falls in", kCard, 0x0300007F, 0x7F, 0x6828},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.service);
+        FakeBus bus;
+        FakeBus::Function& card = bus.Add(0x0300, kCard, kSub);
+        card.config[0x08] = c.classRevision;
+        if (c.atOffset2 != 0)
+            card.unaligned[0x02] = c.atOffset2;
+        CPciScan scan(bus);
+        ASSERT_TRUE(scan.Scan());
+        EXPECT_EQ((*scan.records)[0].revision, c.revision);
+        EXPECT_EQ((*scan.records)[0].word2, c.word2);
+        EXPECT_EQ((*scan.records)[0].deviceId, 0x6828);
+    }
 }
 
 TEST(PciScan, RegisterWindowComesFromTheRightBar) {

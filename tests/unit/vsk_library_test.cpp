@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -94,6 +95,49 @@ uint32_t FakeRead(uint32_t, uint32_t offset, void* buffer, uint32_t, uint32_t) {
     return 5;
 }
 
+// The last call of one of the service's exports: which, its arguments as numbers, and the 32-bit value its
+// buffer held on entry. Each export answers with a result of its own.
+struct ExportCall {
+    std::string name;
+    std::vector<uint64_t> args;
+    uint32_t buffer = 0;
+};
+ExportCall lastCall;
+
+uint32_t RecordCsReadWrite(uint32_t hPci, uint32_t offset, void* buffer, uint32_t count, uint32_t direction) {
+    uint32_t* value = static_cast<uint32_t*>(buffer);
+    lastCall = {"csReadWrite", {hPci, offset, count, direction}, *value};
+    if (direction == 0)
+        *value = 0xC0DE0000u | offset;
+    return 0x11;
+}
+uint32_t RecordMemRead(uintptr_t base, uint32_t offset, void* buffer, uint32_t count) {
+    uint32_t* value = static_cast<uint32_t*>(buffer);
+    lastCall = {"memRead", {base, offset, count}, *value};
+    *value = 0xFEED0000u | offset;
+    return 0x12;
+}
+uint32_t RecordMemWrite(uintptr_t base, uint32_t offset, const void* value, uint32_t count) {
+    lastCall = {"memWrite", {base, offset, count}, *static_cast<const uint32_t*>(value)};
+    return 0x13;
+}
+uintptr_t RecordMemMap64(uint32_t low, uint32_t high, uint32_t length, uint32_t flags) {
+    lastCall = {"memMap64", {low, high, length, flags}, 0};
+    return 0xABC000;
+}
+uint32_t RecordMemUnmap(uintptr_t base) {
+    lastCall = {"memUnmap", {base}, 0};
+    return 0x15;
+}
+uint32_t ScanCallback(uint32_t, void*) {
+    return 0;
+}
+uint32_t RecordPciScanBus(VskPciScanCallback callback, void* context) {
+    lastCall = {
+        "pciScanBus", {reinterpret_cast<uintptr_t>(callback), reinterpret_cast<uintptr_t>(context)}, 0};
+    return 0x16;
+}
+
 class FakeLibraries : public plat::Libraries {
 public:
     uintptr_t LoadHandle(const std::wstring& name) override {
@@ -105,8 +149,21 @@ public:
     // Every export but the missing one resolves; only csReadWrite is ever called.
     void* ResolveExport(uintptr_t, const char* symbol) override {
         ++resolves[symbol];
-        return missing == symbol ? nullptr : reinterpret_cast<void*>(&FakeRead);
+        if (missing == symbol)
+            return nullptr;
+        if (!recording)
+            return reinterpret_cast<void*>(&FakeRead);
+        const std::map<std::string, void*> exports = {
+            {"csReadWrite", reinterpret_cast<void*>(&RecordCsReadWrite)},
+            {"memRead", reinterpret_cast<void*>(&RecordMemRead)},
+            {"memWrite", reinterpret_cast<void*>(&RecordMemWrite)},
+            {"memMap64", reinterpret_cast<void*>(&RecordMemMap64)},
+            {"memUnmap", reinterpret_cast<void*>(&RecordMemUnmap)},
+            {"pciScanBus", reinterpret_cast<void*>(&RecordPciScanBus)},
+        };
+        return exports.at(symbol);
     }
+    bool recording = false; // every export its own recording function instead of FakeRead
     void FreeHandle(uintptr_t) override { ++frees; }
     bool loadable = false, loadableAfterInstall = true;
     std::string missing;
@@ -323,6 +380,66 @@ TEST_F(ServiceFixture, ExportsResolveOnceAndAnIncompleteLibraryIsNotKept) {
         value = 0x1234;
         EXPECT_EQ(w.service.HwReadConfig(1, 0, &value), 0u) << name;
         EXPECT_EQ(value, 0x1234u) << name;
+    }
+}
+
+TEST_F(ServiceFixture, EveryWrapperPassesItsArgumentsAndResultThrough) {
+    libraries.loadable = true;
+    libraries.recording = true;
+    ASSERT_EQ(service.InitVSKLibrary(), 1);
+    const uintptr_t window = 0x7654321;
+    int context = 0;
+    struct Case {
+        std::function<uint64_t(uint32_t& value)> call; // the wrapper's result; `value` its in/out value
+        uint32_t valueBefore;
+        ExportCall expected;
+        uint64_t result;
+        uint32_t valueAfter;
+    };
+    const Case cases[] = {
+        {[&](uint32_t& v) { return service.HwReadConfig(0x0408, 0x2C, &v); },
+         0x5555,
+         {"csReadWrite", {0x0408, 0x2C, 4, 0}, 0x5555},
+         0x11,
+         0xC0DE002C},
+        {[&](uint32_t&) { return service.HwWriteConfig(0x0300, 0x04, 0x00100002); },
+         0,
+         {"csReadWrite", {0x0300, 0x04, 4, 1}, 0x00100002},
+         0x11,
+         0},
+        {[&](uint32_t& v) { return service.HwReadMem(window, 0x179C, &v); },
+         0,
+         {"memRead", {window, 0x179C, 4}, 0},
+         0x12,
+         0xFEED179C},
+        {[&](uint32_t&) { return service.HwWriteMem(window, 0x1798, 0x20003820); },
+         0,
+         {"memWrite", {window, 0x1798, 4}, 0x20003820},
+         0x13,
+         0},
+        {[&](uint32_t&) { return service.HwMapMem(0xFE800000, 0x1, 0x10000, 0); },
+         0,
+         {"memMap64", {0xFE800000, 0x1, 0x10000, 0}, 0},
+         0xABC000,
+         0},
+        {[&](uint32_t&) { return service.HwUnmapMem(window); }, 0, {"memUnmap", {window}, 0}, 0x15, 0},
+        {[&](uint32_t&) { return service.HwScanBus(&ScanCallback, &context); },
+         0,
+         {"pciScanBus",
+          {reinterpret_cast<uintptr_t>(&ScanCallback), reinterpret_cast<uintptr_t>(&context)},
+          0},
+         0x16,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected.name);
+        lastCall = {};
+        uint32_t value = c.valueBefore;
+        EXPECT_EQ(c.call(value), c.result);
+        EXPECT_EQ(lastCall.name, c.expected.name);
+        EXPECT_EQ(lastCall.args, c.expected.args);
+        EXPECT_EQ(lastCall.buffer, c.expected.buffer);
+        EXPECT_EQ(value, c.valueAfter);
     }
 }
 

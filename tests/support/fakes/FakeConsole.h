@@ -1,6 +1,7 @@
 // A console that records what is written and hands out keys from a queue.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -32,7 +33,11 @@ public:
     }
     bool KeyAvailable() override { return !keys.empty(); }
     uintptr_t Window() override { return window; }
-    void BringToFront(uintptr_t) override { ++broughtToFront; }
+    // Called from the keep-in-front thread.
+    void BringToFront(uintptr_t w) override {
+        lastBroughtToFront.store(w);
+        ++broughtToFront;
+    }
     void RemoveCloseFromMenu(uintptr_t) override { ++closeRemoved; }
     void AddControlHandler(std::function<bool(uint32_t)> handler) override { handlers.push_back(handler); }
 
@@ -43,7 +48,8 @@ public:
     std::deque<int> keys;
     int keyWaits = 0;
     uintptr_t window = 0;
-    int broughtToFront = 0;
+    std::atomic<int> broughtToFront{0};
+    std::atomic<uintptr_t> lastBroughtToFront{0};
     int closeRemoved = 0;
     std::vector<std::function<bool(uint32_t)>> handlers;
 };
