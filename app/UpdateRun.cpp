@@ -22,7 +22,12 @@ CUpdateRun::CUpdateRun(plat::Platform& platform)
                                        resume_,
                                        power_,
                                        [this](int nextTestCount) { return RegisteredCommand(nextTestCount); },
-                                       [this] { consoleGuard_.Stop(); }} {
+                                       [this] { consoleGuard_.Stop(); }},
+      adlBinder_(*platform.libraries, *platform.env), adl_{adlBinder_,
+                                                           {[this](const wchar_t* text) {
+                                                                printer_.LogOnly(L"%ls", text);
+                                                            },
+                                                            [this] { lumo_.Close(); }}} {
     I2cSettings().speedKhz.store(kDefaultI2cSpeedKhz);
     I2cSettings().retryCount.store(0);
 }
@@ -131,7 +136,7 @@ int CUpdateRun::Run(int argc, char** argv) {
     lumo_.BuildPaths(tempPaths_.tempFolder);
     std::wstring transcript;
     if (resume_.ReadLog(transcript)) {
-        const int code = RunFinalPass(platform_, printer_, parts_, options_, transcript);
+        const int code = RunFinalPass(platform_, printer_, parts_, adl_, options_, transcript);
         CleanUp();
         return code;
     }
@@ -169,14 +174,16 @@ int CUpdateRun::Run(int argc, char** argv) {
     SaveDesktopSettings(parts_);
     tagPathChoiceInput pathInput{*scan_->records, cardCount_,      *service_,           options_,
                                  files_.stream,   files_.xsvfPath, files_.imageVerified};
-    if (I2cSettings().SpeedKhz() != kValidationSpeedKhz)
-        pathInput.beforeListing = [this] {
-            TakeDriverOffCards(parts_, {!files_.stream.empty(), adlMode_ && imageVerified_});
-        };
+    pathInput.beforeListing = [this](bool adlCarriesImage) {
+        TakeDriverOffCards(parts_, {!files_.stream.empty(), adlCarriesImage});
+    };
+    pathInput.adl = &adl_;
+    pathInput.closeDesktopManager = [this] { lumo_.Close(); };
     tagPathChoice choice = ChoosePathAndListCards(platform_, printer_, pathInput);
     cards_ = std::move(choice.cards);
     xsvfPath_ = choice.xsvfPath;
     imageVerified_ = choice.imageVerified;
+    adlMode_ = choice.adlMode;
 
     // A driver that goes only after a restart.
     const tagDriverRestartOutcome restart =
@@ -190,9 +197,8 @@ int CUpdateRun::Run(int argc, char** argv) {
     }
 
     // The update.
-    tagUpdatePhaseInput phase{
-        cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-        xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+    tagUpdatePhaseInput phase{cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
+                              xsvfPath_, imageVerified_, adlMode_, workersStarted_};
     phase.beforeWorkers = [this] {
         // The test's next run starts with the count one lower, after the restart that follows this update.
         if (options_.testCount > 0)
@@ -207,7 +213,8 @@ int CUpdateRun::Run(int argc, char** argv) {
     if (!outcome.updated && !outcome.aborted && !outcome.flashImageRefused)
         return End(false); // nothing to write: the cards were only listed
     const tagUpdateFinishOutcome finish =
-        FinishUpdate(printer_, parts_, options_, {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
+        FinishUpdate(printer_, parts_, options_,
+                     {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
     if (finish.restarted) {
         CleanUp();
         return 0;

@@ -46,6 +46,10 @@ void AttachService(const std::string& machineDir) {
     g_attachedDir = machineDir;
 }
 
+PciBus* AttachedBus() {
+    return Bus();
+}
+
 } // namespace sim
 
 extern "C" {
