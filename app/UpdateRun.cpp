@@ -206,6 +206,9 @@ int CUpdateRun::Run(int argc, char** argv) {
         lumo_.Close();
     };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
+    // Without workers nothing goes through the display library any more: it and its context go.
+    if (!outcome.updated)
+        adlBinder_.Unbind();
     if (outcome.updated)
         result_ = outcome.result;
     if (outcome.flashImageRefused)
