@@ -86,10 +86,15 @@ bool CUpdatePhase::TestAborted() {
     return aborted;
 }
 
-void CUpdatePhase::StartWorkers() {
+bool CUpdatePhase::StartWorkers() {
     printer_.Print(L"Programming the FPGA:....... 00%% ");
     updateStartMs_ = platform_.clock->ProcessMilliseconds();
+    // The handler sets its flag before it looks at this one, and this side the other way round, so at
+    // least one of them sees the other: either the handler ends the process before any worker starts, or
+    // the run sees the event here, or the handler leaves the ending to the run after the workers.
     input_.workersStarted.store(true);
+    if (input_.stopRequested.load())
+        return false;
     tagCardSet& set = input_.cards;
     for (int32_t i = 0; i < set.count; ++i) {
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
@@ -100,6 +105,7 @@ void CUpdatePhase::StartWorkers() {
         }
         StartCardWorker(set.cards[static_cast<size_t>(i)].get(), &job);
     }
+    return true;
 }
 
 void CUpdatePhase::ShowProgress() {
@@ -229,7 +235,12 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
 
     if (input_.beforeWorkers)
         input_.beforeWorkers();
-    StartWorkers();
+    if (!StartWorkers()) {
+        ClosePorts(false);
+        tagUpdatePhaseOutcome outcome;
+        outcome.stopped = true;
+        return outcome;
+    }
     ShowProgress();
     tagUpdatePhaseOutcome outcome;
     outcome.updated = true;

@@ -45,7 +45,7 @@ std::unique_ptr<Platform> CreatePlatform() {
     if (!sim::MachineExists(machine.dir)) {
         const sim::MachineDescription fresh = sim::DefaultMachine();
         if (!sim::CreateMachine(machine.dir, fresh, error) ||
-            !simbackend::PrepareServiceFiles(machine.dir, fresh, error))
+            !simbackend::PrepareMachineFiles(machine.dir, fresh, error))
             Fail(error);
     }
     if (!sim::LoadMachine(machine.dir, machine.description, error))
