@@ -71,6 +71,19 @@ bool CResumeState::ReadValidate(uint32_t& cards) {
     return true;
 }
 
+bool CResumeState::ReadAdapterIndex(uint32_t card, int32_t& index) {
+    plat::RegValue value;
+    if (registry_.QueryValue(kProgramKey, L"ADLINDEX" + std::to_wstring(card), 4, value, kResumeView32) !=
+            plat::kErrorSuccess ||
+        value.type != plat::RegType::Dword || value.data.size() != 4)
+        return false;
+    uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = bits << 8 | static_cast<uint8_t>(value.data[static_cast<size_t>(i)]);
+    index = static_cast<int32_t>(bits);
+    return true;
+}
+
 void CResumeState::WriteRunOnce(const std::wstring& command) {
     // The length excludes the terminating null.
     plat::RegValue value = plat::RegValue::WideString(command);

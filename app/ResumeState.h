@@ -37,6 +37,8 @@ public:
     bool ReadRestore(std::wstring& command);
     // "Validate" (the card count) and the adapter indexes; false without "Validate".
     bool ReadValidate(uint32_t& cards);
+    // The card's "ADLINDEX" value; false when it is missing or not a number.
+    bool ReadAdapterIndex(uint32_t card, int32_t& index);
 
     // Before the restart a disable needs: the RunOnce entry and the settings.
     void WriteDriverRestart(const std::wstring& runOnceCommand, const std::string* config);

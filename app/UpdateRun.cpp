@@ -34,7 +34,12 @@ CUpdateRun::CUpdateRun(plat::Platform& platform)
                                        resume_,
                                        power_,
                                        [this](int nextTestCount) { return RegisteredCommand(nextTestCount); },
-                                       [this] { consoleGuard_.Stop(); }} {
+                                       [this] { consoleGuard_.Stop(); }},
+      adlBinder_(*platform.libraries, *platform.env), adl_{adlBinder_,
+                                                           {[this](const wchar_t* text) {
+                                                                printer_.LogOnly(L"%ls", text);
+                                                            },
+                                                            [this] { lumo_.Close(); }}} {
     I2cSettings().speedKhz.store(kDefaultI2cSpeedKhz);
     I2cSettings().retryCount.store(0);
 }
@@ -159,7 +164,7 @@ int CUpdateRun::Run(int argc, char** argv) {
     lumo_.BuildPaths(tempPaths_.tempFolder);
     std::wstring transcript;
     if (resume_.ReadLog(transcript)) {
-        const int code = RunFinalPass(platform_, printer_, parts_, options_, transcript);
+        const int code = RunFinalPass(platform_, printer_, parts_, adl_, options_, transcript);
         CleanUp();
         return code;
     }
@@ -199,14 +204,16 @@ int CUpdateRun::Run(int argc, char** argv) {
     SaveDesktopSettings(parts_);
     tagPathChoiceInput pathInput{*scan_->records, cardCount_,      *service_,           options_,
                                  files_.stream,   files_.xsvfPath, files_.imageVerified};
-    if (I2cSettings().SpeedKhz() != kValidationSpeedKhz)
-        pathInput.beforeListing = [this] {
-            TakeDriverOffCards(parts_, {!files_.stream.empty(), adlMode_ && imageVerified_});
-        };
+    pathInput.beforeListing = [this](bool adlCarriesImage) {
+        TakeDriverOffCards(parts_, {!files_.stream.empty(), adlCarriesImage});
+    };
+    pathInput.adl = &adl_;
+    pathInput.closeDesktopManager = [this] { lumo_.Close(); };
     tagPathChoice choice = ChoosePathAndListCards(platform_, printer_, pathInput);
     cards_ = std::move(choice.cards);
     xsvfPath_ = choice.xsvfPath;
     imageVerified_ = choice.imageVerified;
+    adlMode_ = choice.adlMode;
 
     // A driver that goes only after a restart.
     const tagDriverRestartOutcome restart =
@@ -229,6 +236,9 @@ int CUpdateRun::Run(int argc, char** argv) {
         lumo_.Close();
     };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
+    // Without workers nothing goes through the display library any more: it and its context go.
+    if (!outcome.updated)
+        adlBinder_.Unbind();
     if (outcome.stopped || stopRequested_.load())
         return EndOnControlEvent();
     if (outcome.updated)

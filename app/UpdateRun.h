@@ -14,6 +14,7 @@
 
 #include "ExternalDeviceLayer/PciScan.h"
 #include "ExternalDeviceLayer/VskLibrary.h"
+#include "ExternalDeviceLayer/adl/AdlBinder.h"
 #include "app/CmdLine.h"
 #include "app/ConsoleGuard.h"
 #include "app/Printer.h"
@@ -79,11 +80,13 @@ private:
     CDesktopManager lumo_;
     CResumeState resume_;
     tagSystemParts parts_;
+    // The program-wide display-library binder and what its transfers' retries do.
+    CAdlBinder adlBinder_;
+    tagAdlAccess adl_;
     CCmdLine options_;
     std::wstring programDir_;
     tagTemporaryPaths tempPaths_;
 
-    bool restartInitiated_ = false;
     bool adlMode_ = false;
     int result_ = 1;
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 #include "sim/PciBus.h"
 
@@ -40,10 +41,18 @@ void AttachService(const std::string& machineDir) {
         return MakeFpga(function, machineDir, index);
     };
     // A bus that other threads may still be using is never freed; attaching another machine is for tests
-    // and tools, and happens a handful of times per process at most.
+    // and tools, and happens a handful of times per process at most. The buses let go stay listed, so
+    // they are kept, not lost.
+    static std::vector<PciBus*>* const retired = new std::vector<PciBus*>;
+    if (PciBus* previous = Bus())
+        retired->push_back(previous);
     g_bus.store(new PciBus(machine, machineDir, devices, sharedTrace ? sharedTrace : ""),
                 std::memory_order_release);
     g_attachedDir = machineDir;
+}
+
+PciBus* AttachedBus() {
+    return Bus();
 }
 
 } // namespace sim

@@ -15,6 +15,11 @@ namespace sim {
 // nothing). Without it every export fails (returns 0).
 void AttachService(const std::string& machineDir);
 
+class PciBus;
+// The bus of the attached machine; null before AttachService succeeded. The display library's model
+// reaches the cards through it, so both paths see one card state in a process.
+PciBus* AttachedBus();
+
 } // namespace sim
 
 extern "C" {

@@ -25,6 +25,18 @@ bool ParseWindows(MachineDescription& m, const std::string& v) {
     return true;
 }
 
+const char* const kCreateFails[] = {"none", "first", "both"};
+
+bool ParseCreateFails(MachineDescription& m, const std::string& v) {
+    const std::string t = FoldCaseAscii(Trim(v));
+    for (uint32_t i = 0; i < 3; ++i)
+        if (t == FoldCaseAscii(kCreateFails[i])) {
+            m.adlCreateFails = i;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 const std::vector<Field<MachineDescription>>& MachineFields() {
@@ -43,6 +55,13 @@ const std::vector<Field<MachineDescription>>& MachineFields() {
         BoolField<M>("hw-service", &M::hwServiceInstalled, Flag("--service-installed", "1")),
         TextField<M>("hw-service-missing", &M::hwServiceMissing, Repeated("--service-missing", "EXPORT")),
         TextField<M>("locked-files", &M::lockedFiles, Repeated("--locked-file", "PATH")),
+        BoolField<M>("display-library", &M::displayLibrary, Flag("--display-library", "1")),
+        TextField<M>("adl-missing", &M::adlMissing, Repeated("--adl-missing", "NAME")),
+        NumberField<M>("adl-fails", &M::adlFailures, 0, WithValue("--adl-fails", "N")),
+        {"adl-create-fails", ParseCreateFails,
+         [](const M& m) { return std::string(kCreateFails[m.adlCreateFails % 3]); },
+         WithValue("--adl-create-fails", "none|first|both")},
+        RangeField<M>("adl-records", &M::adlRecords, 1, 16, WithValue("--adl-records", "N")),
         ChoiceField<M>("restart-moves", &M::restartMovesFail, "fail", "ok",
                        Flag("--restart-moves-fail", "fail")),
     };

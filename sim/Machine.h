@@ -65,6 +65,15 @@ struct MachineDescription {
     std::string lockedFiles;
     bool restartMovesFail = false;
     std::string hwServiceMissing;
+    // The display library (sim/DisplayLibrary.h): installed in the system folders, and its fault switches:
+    // entry points it lacks ("adl-missing", names separated by ';'), I2C calls that fail before the first
+    // one goes through ("adl-fails"), context creation failing with the first call or both ("adl-create-
+    // fails"), adapter records per card ("adl-records").
+    bool displayLibrary = false;
+    std::string adlMissing;
+    uint32_t adlFailures = 0;
+    uint32_t adlCreateFails = 0; // 0: none, 1: the first call, 2: both
+    uint32_t adlRecords = 2;
     KeyValues env; // [env]: overrides of the Windows environment; an empty value removes the variable
     std::vector<PciFunction> pci;          // in bus order
     KeyValues machineExtra;                // other keys of [machine]: the machine-wide models' own keys

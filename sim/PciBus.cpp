@@ -178,6 +178,15 @@ bool PciBus::Mapped(int card) const {
     return f.mapped;
 }
 
+bool PciBus::WithCardI2c(uint32_t handle, const std::function<void(CardI2c&)>& action) {
+    Function* f = FindHandle(handle);
+    if (!f || !f->card)
+        return false;
+    std::lock_guard<FunctionLock> lock(f->mutex);
+    action(f->card->I2c());
+    return true;
+}
+
 void PciBus::FlushTraces() {
     for (Function* f : cards_) {
         std::lock_guard<FunctionLock> lock(f->mutex);

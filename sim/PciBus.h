@@ -79,6 +79,9 @@ public:
     TapState CardTapState(int card) const;
     bool Mapped(int card) const;
     void FlushTraces();
+    // Runs `action` on the I2C side of the Q740 card with this handle under the card's lock, as the display
+    // driver reaches the card's bus; false when the handle names no Q740 card (nothing runs).
+    bool WithCardI2c(uint32_t handle, const std::function<void(CardI2c&)>& action);
 
 private:
     struct Function {

@@ -9,7 +9,7 @@ namespace {
 // its version is read once, through its own engine, for that line. Versions that do not allow the flash
 // image clear `imageVerified`.
 void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoiceInput& input, bool list,
-                  tagPathChoice& choice) {
+                  const tagAdlAttempt& attempt, tagPathChoice& choice) {
     tagCardSet& set = choice.cards;
     set.cards.clear();
     set.jobs.reset(new tagDeviceUpdate[static_cast<size_t>(input.cardCount)]);
@@ -28,7 +28,8 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
         job.regBase = info.regBase;
         job.portMode.store(portMode);
         job.settleCount.store(kDefaultSettleCount);
-        job.adlIndex = -1;
+        job.adlIndex =
+            choice.adlMode && choice.imageVerified ? attempt.adapterIndex[static_cast<size_t>(i)] : -1;
         if (!input.stream.empty()) {
             job.stream = input.stream.data();
             job.streamSize = static_cast<uint32_t>(input.stream.size());
@@ -38,10 +39,20 @@ void PrepareCards(plat::Platform& platform, CPrinter& printer, const tagPathChoi
         }
         set.cards.emplace_back(CreateCard(&info, input.options, i, input.service));
         set.cards.back()->job = &job;
+        if (input.adl) {
+            set.cards.back()->adl = &input.adl->binder;
+            set.cards.back()->adlHooks = input.adl->hooks;
+        }
         if (job.settleCount.load() > set.largestSettle)
             set.largestSettle = job.settleCount.load();
         if (list) {
             printer.Print(L" PCIe Bus: 0x%02X%X%X   FPGA version: ", info.bus, info.device, info.function);
+            // Through the display library the versions were read by the attempt; the cards' own engines
+            // cannot be driven while the display driver owns them.
+            if (choice.adlMode) {
+                printer.Print(L"%ls\n", attempt.versions[static_cast<size_t>(i)].c_str());
+                continue;
+            }
             const FpgaVersion version = set.cards.back()->GetFpgaVersion();
             if (!version.allowsFlashImage)
                 choice.imageVerified = false;
@@ -61,19 +72,26 @@ tagPathChoice ChoosePathAndListCards(plat::Platform& platform, CPrinter& printer
     // without listing them and goes on to the attempt; the pass after it lists them, which is final. So
     // three passes are the most there can be.
     bool attemptFirst = I2cSettings().SpeedKhz() == kValidationSpeedKhz;
+    tagAdlAttempt attempt;
+    attempt.adapterIndex.fill(-1);
     for (int pass = 0; pass < 3; ++pass) {
         if (!attemptFirst) {
             const bool list = choice.xsvfPath;
             if (list && input.beforeListing)
-                input.beforeListing();
-            PrepareCards(platform, printer, input, list, choice);
+                input.beforeListing(choice.adlMode && choice.imageVerified);
+            PrepareCards(platform, printer, input, list, attempt, choice);
             if (list)
                 break;
             choice.xsvfPath = true;
         }
         attemptFirst = false;
-        // The display-library attempt: this build does not bind the library, so the cards are reached
-        // through their own engines.
+        // The display-library attempt; without a library the cards are reached through their own engines.
+        if (input.adl) {
+            attempt = AttemptAdl(*input.adl, input.records.Data(), input.cardCount, choice.imageVerified,
+                                 input.options.i2cSpeedKhz != 0, input.closeDesktopManager);
+            choice.adlMode = attempt.adlMode;
+            choice.imageVerified = attempt.imageVerified;
+        }
     }
     return choice;
 }

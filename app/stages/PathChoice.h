@@ -10,6 +10,7 @@
 #include "ExternalDeviceLayer/HwAccess.h"
 #include "ExternalDeviceLayer/PciScan.h"
 #include "app/Printer.h"
+#include "app/stages/AdlCards.h"
 #include "platform/Platform.h"
 #include "update/CmdLineOptions.h"
 #include "update/DeviceUpdate.h"
@@ -33,14 +34,19 @@ struct tagPathChoiceInput {
     const std::vector<uint8_t>& stream; // empty: nothing to play, no port is claimed
     bool xsvfPath = false;              // as the update file check found
     bool imageVerified = false;
-    // Runs once, before the listing for the XSVF stream (the display driver taken off the cards).
-    std::function<void()> beforeListing = {};
+    // Runs once, before the listing for the XSVF stream (the display driver taken off the cards unless the
+    // display library carries a verified flash image, which the argument says).
+    std::function<void(bool adlCarriesImage)> beforeListing = {};
+    // The display library and what its retries do; null: no attempt is made.
+    tagAdlAccess* adl = nullptr;
+    std::function<void()> closeDesktopManager = {};
 };
 
 struct tagPathChoice {
     tagCardSet cards;
     bool xsvfPath = false;
     bool imageVerified = false; // cleared when a card's version does not allow the flash image
+    bool adlMode = false;       // the display library carries the transfers
 };
 
 tagPathChoice ChoosePathAndListCards(plat::Platform& platform, CPrinter& printer,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/sim/SimParts.h"
+#include "sim/DisplayLibrary.h"
 #include "sim/Files.h"
 #include "sim/HwService.h"
 #include "sim/Text.h"
@@ -154,33 +155,41 @@ void SimNamedObjects::CloseObject(uintptr_t handle) {
     objects_.erase(it);
 }
 
-// The module handle of the hardware-access library; the only library there is.
+// The module handles of the hardware-access library and of the display library.
 constexpr uintptr_t kServiceModule = 0x6E000000;
+constexpr uintptr_t kDisplayLibraryModule = 0x6F000000;
 
-bool SimLibraries::ServiceInstalled(const std::wstring& name) const {
-    const sim::MachineDescription& m = machine_.description;
-    if (m.hwServiceInstalled)
-        return true;
+namespace {
+
+// The Windows paths a load of `name` tries, in order: a full path is the one file (the 32-bit program on
+// 64-bit Windows sees SysWOW64 as its system folder); a bare name is searched in the program's folder, the
+// system folder and the Windows folder.
+std::vector<std::string> LoadCandidates(const sim::MachineDescription& m, const std::wstring& name) {
     std::vector<std::string> candidates;
     const std::string text = sim::ToUtf8(name);
-    const size_t separator = text.find_last_of('\\');
-    if (separator != std::string::npos) {
-        // A full path is the one file loaded; the 32-bit program on 64-bit Windows sees SysWOW64 as its
-        // system folder.
+    if (text.find_last_of('\\') != std::string::npos) {
         std::string path = text;
         const std::string system = "c:\\windows\\system32\\";
         if (m.os64 && sim::FoldCaseAscii(path.substr(0, system.size())) == sim::FoldCaseAscii(system))
             path = "C:\\Windows\\SysWOW64\\" + path.substr(system.size());
         candidates.push_back(path);
-    } else {
-        // The search order of a load by bare name: the program's folder, the system folder (SysWOW64 for
-        // the 32-bit program on 64-bit Windows), the Windows folder.
-        const size_t slash = m.programPath.find_last_of('\\');
-        if (slash != std::string::npos)
-            candidates.push_back(m.programPath.substr(0, slash + 1) + text);
-        candidates.push_back((m.os64 ? "C:\\Windows\\SysWOW64\\" : "C:\\Windows\\System32\\") + text);
-        candidates.push_back("C:\\Windows\\" + text);
+        return candidates;
     }
+    const size_t slash = m.programPath.find_last_of('\\');
+    if (slash != std::string::npos)
+        candidates.push_back(m.programPath.substr(0, slash + 1) + text);
+    candidates.push_back((m.os64 ? "C:\\Windows\\SysWOW64\\" : "C:\\Windows\\System32\\") + text);
+    candidates.push_back("C:\\Windows\\" + text);
+    return candidates;
+}
+
+} // namespace
+
+bool SimLibraries::ServiceInstalled(const std::wstring& name) const {
+    const sim::MachineDescription& m = machine_.description;
+    if (m.hwServiceInstalled)
+        return true;
+    const std::vector<std::string> candidates = LoadCandidates(m, name);
     for (const std::string& candidate : candidates) {
         struct stat st {};
         const std::string path = sim::MapPath(machine_.dir, candidate);
@@ -190,9 +199,32 @@ bool SimLibraries::ServiceInstalled(const std::wstring& name) const {
     return false;
 }
 
+bool SimLibraries::DisplayLibraryFound(const std::wstring& name) const {
+    const sim::MachineDescription& m = machine_.description;
+    const std::vector<std::string> installed = sim::DisplayLibraryPaths(m);
+    for (const std::string& candidate : LoadCandidates(m, name)) {
+        for (const std::string& path : installed)
+            if (sim::FoldCaseAscii(path) == sim::FoldCaseAscii(candidate))
+                return true;
+        // Any other file of that name is loaded as well: a copy someone put there.
+        struct stat st {};
+        const std::string file = sim::MapPath(machine_.dir, candidate);
+        if (!file.empty() && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return true;
+    }
+    return false;
+}
+
 uintptr_t SimLibraries::LoadHandle(const std::wstring& name) {
     const size_t separator = name.find_last_of(L'\\');
     const std::wstring base = separator == std::wstring::npos ? name : name.substr(separator + 1);
+    const std::wstring folded = sim::FoldCase(base);
+    if (folded == sim::FoldCase(L"atiadlxx.dll") || folded == sim::FoldCase(L"atiadlxy.dll")) {
+        if (!DisplayLibraryFound(name))
+            return 0;
+        sim::AttachDisplayLibrary(machine_.dir);
+        return kDisplayLibraryModule;
+    }
     if (sim::FoldCase(base) != sim::FoldCase(L"VskVxdSC.dll") || !ServiceInstalled(name))
         return 0;
     sim::AttachService(machine_.dir);
@@ -200,6 +232,8 @@ uintptr_t SimLibraries::LoadHandle(const std::wstring& name) {
 }
 
 void* SimLibraries::ResolveExport(uintptr_t library, const char* symbol) {
+    if (library == kDisplayLibraryModule)
+        return sim::DisplayLibraryExport(symbol);
     if (library != kServiceModule || !symbol)
         return nullptr;
     // The description can leave exports out: "hw-service-missing = memWrite;memRead".

@@ -255,6 +255,9 @@ protected:
 private:
     // Whether the library `name` (a bare name, searched as Windows does, or a full path) is there.
     bool ServiceInstalled(const std::wstring& name) const;
+    // Whether a load of the display library `name` finds a file: the machine's own library in its system
+    // folders, or any file of that name where the load looks.
+    bool DisplayLibraryFound(const std::wstring& name) const;
     SimMachine& machine_;
 };
 

@@ -1,6 +1,6 @@
 // A whole platform of fakes for unit tests of the run: recording console, in-memory files, a settable
-// environment, a clock whose sleeps advance it instantly, a process whose exit throws, and no named objects
-// or libraries (so the service bring-up fails).
+// environment, a clock whose sleeps advance it instantly, a process whose exit throws, no named objects,
+// and a loader that finds no library (so the service bring-up fails and the display library never binds).
 #pragma once
 
 #include <map>
@@ -220,8 +220,16 @@ public:
     std::map<std::wstring, int> events;
 };
 
+class FakeNoLibraries : public plat::Libraries {
+protected:
+    uintptr_t LoadHandle(const std::wstring&) override { return 0; }
+    void* ResolveExport(uintptr_t, const char*) override { return nullptr; }
+    void FreeHandle(uintptr_t) override {}
+};
+
 struct FakePlatform : plat::Platform {
     FakePlatform() {
+        libraries = &fakeLibraries;
         console = &fakeConsole;
         files = &fakeFiles;
         env = &fakeEnv;
@@ -239,4 +247,5 @@ struct FakePlatform : plat::Platform {
     FakePower fakePower;
     FakeNamedObjects fakeNamedObjects;
     FakeRegistry fakeRegistry;
+    FakeNoLibraries fakeLibraries;
 };
