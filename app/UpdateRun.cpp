@@ -190,9 +190,8 @@ int CUpdateRun::Run(int argc, char** argv) {
     }
 
     // The update.
-    tagUpdatePhaseInput phase{
-        cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-        xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+    tagUpdatePhaseInput phase{cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
+                              xsvfPath_, imageVerified_, adlMode_, workersStarted_};
     phase.beforeWorkers = [this] {
         // The test's next run starts with the count one lower, after the restart that follows this update.
         if (options_.testCount > 0)
@@ -202,12 +201,12 @@ int CUpdateRun::Run(int argc, char** argv) {
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
     if (outcome.updated)
         result_ = outcome.result;
-    if (outcome.flashImageRefused)
-        result_ = 1;
-    if (!outcome.updated && !outcome.aborted && !outcome.flashImageRefused)
+    if (outcome.updated)
+        imageVerified_ = outcome.imageVerified;
+    if (!outcome.updated && !outcome.aborted)
         return End(false); // nothing to write: the cards were only listed
     const tagUpdateFinishOutcome finish =
-        FinishUpdate(printer_, parts_, options_, {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
+        FinishUpdate(printer_, parts_, options_, {outcome.aborted, imageVerified_ && adlMode_});
     if (finish.restarted) {
         CleanUp();
         return 0;
