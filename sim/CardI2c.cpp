@@ -87,6 +87,33 @@ void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineD
         settings.flash[i].file = FlashFilePath(machineDir, function, fpgai2c::kSlaveAddresses[i]);
 }
 
+bool RestartCardFlashes(const std::string& machineDir, const MachineDescription& machine,
+                        std::string& error) {
+    bool ok = true;
+    int index = 0;
+    for (const PciFunction& function : machine.pci) {
+        if (function.kind != FunctionKind::Q740)
+            continue;
+        CardI2cSettings settings;
+        std::string ignored;
+        ReadCardI2cSettings(function, machineDir, index, settings, ignored); // bad keys: defaults
+        std::string why;
+        for (const SpiFlashSettings& flash : settings.flash) {
+            if (!PowerCycleFlashFile(flash, why) && ok) {
+                error = function.Location() + ": " + why;
+                ok = false;
+            }
+        }
+        FirmwareVersion running;
+        if (BootFpgaFromFlash(machineDir, function, index, running, why) == FlashBoot::Failed && ok) {
+            error = function.Location() + ": " + why;
+            ok = false;
+        }
+        ++index;
+    }
+    return ok;
+}
+
 std::array<std::unique_ptr<SpiFlash>, 3> CardI2c::MakeFlashes(const CardI2cSettings& settings) {
     std::array<std::unique_ptr<SpiFlash>, 3> flashes;
     for (size_t i = 0; i < flashes.size(); ++i)
