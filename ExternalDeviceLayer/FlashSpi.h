@@ -130,7 +130,7 @@ private:
     bool Put(uint32_t slave, uint32_t subAddress, uint8_t value);
     bool ProgramBytes(uint32_t slave, uint32_t address, const uint8_t* source, uint32_t count);
     bool Unprotect();
-    bool Restore();
+    void Restore();
     bool Erase(uint32_t slave, uint32_t sectorAddress);
     bool WriteSector(uint32_t sectorAddress, uint32_t length, const uint8_t* image, uint32_t startAddress,
                      bool slaveBySlave);

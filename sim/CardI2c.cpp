@@ -16,6 +16,7 @@ struct CardI2cKeys {
     bool neverDone = false;
     std::string silent;
     std::string flashPart;
+    bool flashLocked = false;
 };
 
 const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
@@ -23,7 +24,7 @@ const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
     static const std::vector<Field<K>> fields = {
         NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
         BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
-        TextField<K>("flash-part", &K::flashPart),
+        TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
     };
     return fields;
 }
@@ -71,6 +72,8 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
         if (!keys.flashPart.empty())
             flash.part = keys.flashPart;
         flash.factoryVersion = settings.fpga.version;
+        // Every block protected and the status register locked by the lock bit with WP# held low.
+        flash.protectAtPowerUp = flash.writeProtectPin = keys.flashLocked;
     }
     std::string partError;
     if (!CheckSpiFlashSettings(settings.flash[0], partError) && !bad)

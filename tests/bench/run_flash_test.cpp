@@ -133,14 +133,18 @@ TEST(RunFlash, AnImageThatCannotBeWrittenFailsWithTheHint) {
         const char* name;
         std::string image;
         std::vector<std::string> more;
-        bool erased; // the flash file was changed
+        bool untouched; // nothing was ever written to a flash
     };
     const Case cases[] = {
-        {"no start marker", std::string(40000, '\x11'), {}, false},
+        {"no start marker", std::string(40000, '\x11'), {}, true},
+        {"flashes locked against writing",
+         Text(sim::MakeFirmwareFile({1, 7, 3}, 9000)),
+         {"--card", "0:flash-locked=1", "--card", "1:flash-locked=1"},
+         false},
         {"larger than the part",
          Text(sim::MakeFirmwareFile({1, 7, 3}, 0x20100)),
          {"--card", "0:flash-part=Pm25LV010", "--card", "1:flash-part=Pm25LV010"},
-         false},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,6 +158,10 @@ TEST(RunFlash, AnImageThatCannotBeWrittenFailsWithTheHint) {
                               "\nUpdate failed on device at index 1 with error code 99" +
                               kHint,
                           run.raw.out);
+        if (c.untouched) {
+            for (const char* name : {"flash-d0.bin", "flash-d2.bin", "flash-d4.bin"})
+                EXPECT_FALSE(std::ifstream(machine.Dir() + "/cards/03-00.0/" + name).good()) << name;
+        }
         machine.Boot();
         EXPECT_EQ(Version(machine, 0), "1.6.13");
         EXPECT_EQ(Version(machine, 1), "1.6.13");
