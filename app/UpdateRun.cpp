@@ -34,11 +34,18 @@ std::wstring CUpdateRun::RegisteredCommand(int nextTestCount) {
         [&files](const std::wstring& path) { return files.FullPath(path); }, nextTestCount);
 }
 
-void CUpdateRun::WaitForWorkers() {
-    if (!workersStarted_.load() || !cards_.jobs)
-        return;
-    while (CombinedPercent(cards_.jobs.get(), cardCount_) < 100)
-        platform_.clock->SleepMs(100);
+bool CUpdateRun::RunEndsItself() {
+    stopRequested_.store(true);
+    return workersStarted_.load();
+}
+
+int CUpdateRun::EndOnControlEvent() {
+    // The workers are done, so the cards get their display driver back as after any update.
+    if (driver_.DriverDisabled())
+        driver_.EnableDisplayDriver();
+    power_.RestorePowerSettings();
+    CleanUp();
+    return 1;
 }
 
 CUpdateRun::~CUpdateRun() {
@@ -136,9 +143,10 @@ int CUpdateRun::Run(int argc, char** argv) {
         return code;
     }
     // A control event that reaches the power handler puts the machine's settings back, frees what the run
-    // holds and ends the process with code 1; workers that write to the cards finish first, so that no card
-    // is left half written. In an ordinary run the console guard takes every event first.
-    power_.ApplyUpdatePowerSettings([this] { CleanUp(); }, [this] { WaitForWorkers(); });
+    // holds and ends the process with code 1. Once workers write to the cards the run does that itself when
+    // they are done, so that no card is left half written and nothing is freed under a running thread. In
+    // an ordinary run the console guard takes every event first.
+    power_.ApplyUpdatePowerSettings([this] { CleanUp(); }, [this] { return RunEndsItself(); });
     result_ = 1;
     if (options_.testCount < 1)
         consoleGuard_.Start();
@@ -191,7 +199,7 @@ int CUpdateRun::Run(int argc, char** argv) {
 
     // The update.
     tagUpdatePhaseInput phase{cards_,    *service_,      options_, files_.fileName, !files_.stream.empty(),
-                              xsvfPath_, imageVerified_, adlMode_, workersStarted_};
+                              xsvfPath_, imageVerified_, adlMode_, workersStarted_, stopRequested_};
     phase.beforeWorkers = [this] {
         // The test's next run starts with the count one lower, after the restart that follows this update.
         if (options_.testCount > 0)
@@ -199,6 +207,8 @@ int CUpdateRun::Run(int argc, char** argv) {
         lumo_.Close();
     };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
+    if (outcome.stopped || stopRequested_.load())
+        return EndOnControlEvent();
     if (outcome.updated)
         result_ = outcome.result;
     if (outcome.updated)

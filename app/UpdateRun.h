@@ -55,8 +55,11 @@ private:
     int End(bool afterUpdate);
     // The command line RunOnce starts (see RegisteredCommandLine).
     std::wstring RegisteredCommand(int nextTestCount);
-    // Ends the process only once no worker writes to a card any more (a control event in the test).
-    void WaitForWorkers();
+    // For the control handler: notes the event, and answers whether the run ends itself (workers write to
+    // the cards) rather than the handler ending the process at once.
+    bool RunEndsItself();
+    // The end a console control event asks for: the power values back, the clean-up, exit code 1.
+    int EndOnControlEvent();
     // Lets every card's JTAG lines go without success (nothing was written).
     void ReleaseCards();
     // Frees what the run holds; safe to call twice and from the control handler's thread.
@@ -89,6 +92,7 @@ private:
     bool imageVerified_ = false;
     tagCardSet cards_;
     std::atomic<bool> workersStarted_{false};
+    std::atomic<bool> stopRequested_{false}; // a console control event left the ending to the run
     std::mutex cleanUpLock_;
 };
 

@@ -1,6 +1,7 @@
 #include "sim/Processes.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "sim/Files.h"
 #include "sim/Ini.h"
@@ -9,6 +10,9 @@
 namespace sim {
 
 namespace {
+
+// The calling process, see ProcessTable::SetCaller.
+std::atomic<uint64_t> g_caller{0};
 
 const char kGlobal[] = "Global\\";
 const char kLocal[] = "Local\\";
@@ -113,6 +117,8 @@ bool ProcessTable::Load(const std::string& dir) {
         uint32_t id = 0;
         if (name == "table") {
             machineMs_ = Number(section, "machine-ms");
+            caller_ = Number(section, "caller");
+            lastCallerMs_ = Number(section, "caller-ms");
             nextPid_ = uint32_t(Number(section, "next-pid", 8));
             nextHandle_ = uint32_t(Number(section, "next-handle", 0x10));
         } else if (StartsWith(name, "process ") && ParseU32(name.substr(8), id)) {
@@ -144,6 +150,10 @@ bool ProcessTable::Save(const std::string& dir) const {
     IniFile ini;
     IniSection& table = ini.AddSection("table");
     table.Set("machine-ms", std::to_string(machineMs_));
+    if (synced_ && g_caller.load() != 0) {
+        table.Set("caller", std::to_string(g_caller.load()));
+        table.Set("caller-ms", std::to_string(lastCallerMs_));
+    }
     table.Set("next-pid", std::to_string(nextPid_));
     table.Set("next-handle", std::to_string(nextHandle_));
     for (const auto& p : processes_)
@@ -386,7 +396,13 @@ void ProcessTable::DropUnreferenced() {
     }
 }
 
+void ProcessTable::SetCaller(uint64_t id) {
+    g_caller.store(id);
+}
+
 void ProcessTable::Advance(uint64_t nowMs) {
+    if (!synced_ && caller_ != 0 && caller_ == g_caller.load())
+        synced_ = true; // the same caller as at the last save: its last reading is `lastCallerMs_`
     if (synced_ && nowMs > lastCallerMs_)
         machineMs_ += nowMs - lastCallerMs_;
     synced_ = true;

@@ -95,6 +95,12 @@ public:
 
     uint64_t MachineMs() const { return machineMs_; }
 
+    // Names the calling process (0: none, the default). A table that a named caller saved and loads again
+    // goes on from that caller's last clock reading, so the machine's time moves on with the caller's
+    // across its many loads (a respawn due later comes when the caller's clock gets there); any other
+    // caller's first reading only sets its own starting point.
+    static void SetCaller(uint64_t id);
+
 private:
     struct EventObject {
         bool manualReset = true;
@@ -130,6 +136,7 @@ private:
     uint64_t machineMs_ = 0;
     bool synced_ = false; // the caller's clock has been seen since the load
     uint64_t lastCallerMs_ = 0;
+    uint64_t caller_ = 0; // who made the last reading, as saved
 };
 
 } // namespace sim

@@ -22,11 +22,11 @@ CPowerSettings::CPowerSettings(plat::Console& console, plat::Power& power, plat:
     : console_(console), power_(power), processes_(processes) {}
 
 void CPowerSettings::ApplyUpdatePowerSettings(std::function<void()> cleanUp,
-                                              std::function<void()> beforeExit) {
+                                              std::function<bool()> runEndsItself) {
     console_.AddControlHandler(
-        [this, cleanUp = std::move(cleanUp), beforeExit = std::move(beforeExit)](uint32_t) {
-            if (beforeExit)
-                beforeExit();
+        [this, cleanUp = std::move(cleanUp), runEndsItself = std::move(runEndsItself)](uint32_t) {
+            if (runEndsItself && runEndsItself())
+                return true;
             RestorePowerSettings();
             cleanUp();
             processes_.Exit(1);

@@ -24,12 +24,13 @@ class CPowerSettings {
 public:
     CPowerSettings(plat::Console& console, plat::Power& power, plat::Processes& processes);
 
-    // Registers the console control handler (`beforeExit` waits for what must not be cut off, the power
-    // values go back, `cleanUp` frees what the run holds, the process ends with exit code 1), raises the
+    // Registers the console control handler (unless `runEndsItself` answers true, which it does while
+    // workers write to the cards and the run will end itself once they are done: the power values go back,
+    // `cleanUp` frees what the run holds, the process ends with exit code 1), raises the
     // priority, asks the system to stay awake, saves the two AC values and writes 100 % minimum processor
     // state and no display time-out (each only when it could be read), and activates the scheme. Nothing is
     // examined or printed.
-    void ApplyUpdatePowerSettings(std::function<void()> cleanUp, std::function<void()> beforeExit = {});
+    void ApplyUpdatePowerSettings(std::function<void()> cleanUp, std::function<bool()> runEndsItself = {});
     // Writes the saved values back (those that were read) and activates the scheme.
     void RestorePowerSettings();
     // `onRestart` runs first (it lets the console window go); then restartInitiated is set, the power

@@ -14,6 +14,10 @@ tagDriverRestartOutcome HandleDriverRestart(plat::Platform& platform, CPrinter& 
     outcome.result = -1;
     if (options.noReboot) {
         printer.Print(L"\n\n   For the display driver to be enabled, your system must be restarted.\n");
+        // The disable waits for a restart that this run may not start: it is taken back, or the next
+        // restart, whoever makes it, would leave the cards without their display driver and nothing to
+        // bring it back.
+        parts.driver.EnableDisplayDriver();
         outcome.result = 3;
         return outcome;
     }

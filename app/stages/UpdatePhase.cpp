@@ -88,10 +88,15 @@ bool CUpdatePhase::TestAborted() {
     return aborted;
 }
 
-void CUpdatePhase::StartWorkers() {
+bool CUpdatePhase::StartWorkers() {
     printer_.Print(L"Programming the FPGA:....... 00%% ");
     updateStartMs_ = platform_.clock->ProcessMilliseconds();
+    // The handler sets its flag before it looks at this one, and this side the other way round, so at
+    // least one of them sees the other: either the handler ends the process before any worker starts, or
+    // the run sees the event here, or the handler leaves the ending to the run after the workers.
     input_.workersStarted.store(true);
+    if (input_.stopRequested.load())
+        return false;
     tagCardSet& set = input_.cards;
     const std::string imageName = FlashImageName(input_.fileName ? input_.fileName : "");
     for (int32_t i = 0; i < set.count; ++i) {
@@ -107,6 +112,7 @@ void CUpdatePhase::StartWorkers() {
         else
             StartCardWorker(card, &job);
     }
+    return true;
 }
 
 void CUpdatePhase::ShowProgress() {
@@ -254,7 +260,12 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
 
     if (input_.beforeWorkers)
         input_.beforeWorkers();
-    StartWorkers();
+    if (!StartWorkers()) {
+        ClosePorts(false);
+        tagUpdatePhaseOutcome outcome;
+        outcome.stopped = true;
+        return outcome;
+    }
     ShowProgress();
     tagUpdatePhaseOutcome outcome;
     outcome.updated = true;

@@ -22,6 +22,9 @@ struct tagUpdatePhaseInput {
     bool imageVerified = false;
     bool adlMode = false;
     std::atomic<bool>& workersStarted; // set before the first worker starts, for the run's clean-up
+    // Set by a console control event that leaves the ending to the run (see CUpdateRun::Run): once
+    // `workersStarted` is set, no worker starts when it is seen.
+    const std::atomic<bool>& stopRequested;
     // Runs once the prompt is passed, just before the workers start (the test's RunOnce entry, the desktop
     // manager closed).
     std::function<void()> beforeWorkers = {};
@@ -35,6 +38,8 @@ struct tagUpdatePhaseOutcome {
     bool imageVerified = false;
     // The prompt (or the test's space bar) stopped the update; nothing was written.
     bool aborted = false;
+    // A console control event came before the workers started: none was started.
+    bool stopped = false;
 };
 
 class CUpdatePhase {
@@ -53,7 +58,7 @@ public:
     bool TestAborted();
 
 private:
-    void StartWorkers();
+    bool StartWorkers(); // false: a console control event came first, and no worker was started
     void ShowProgress();
     int CollectResults();
     void ReportResults(int result);

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <random>
 
 #include "platform/sim/SimParts.h"
 #include "platform/sim/SimService.h"
+#include "sim/Processes.h"
 
 namespace plat {
 
@@ -38,6 +40,9 @@ struct SimPlatform final : Platform {
 std::unique_ptr<Platform> CreatePlatform() {
     // A console whose reader went away loses text on Windows; it must not kill the process here.
     ::signal(SIGPIPE, SIG_IGN);
+    // The machine's time moves on with this process's clock across its loads of the process table.
+    std::random_device random;
+    sim::ProcessTable::SetCaller((uint64_t{random()} << 32 | random()) | 1);
     auto platform = std::make_unique<SimPlatform>();
     simbackend::SimMachine& machine = platform->machine;
     machine.dir = sim::DefaultMachineDir();
@@ -45,7 +50,7 @@ std::unique_ptr<Platform> CreatePlatform() {
     if (!sim::MachineExists(machine.dir)) {
         const sim::MachineDescription fresh = sim::DefaultMachine();
         if (!sim::CreateMachine(machine.dir, fresh, error) ||
-            !simbackend::PrepareServiceFiles(machine.dir, fresh, error))
+            !simbackend::PrepareMachineFiles(machine.dir, fresh, error))
             Fail(error);
     }
     if (!sim::LoadMachine(machine.dir, machine.description, error))

@@ -57,7 +57,7 @@ std::string HostPath(const std::string& dir, const std::wstring& ntPath) {
 
 } // namespace
 
-bool PrepareServiceFiles(const std::string& dir, const sim::MachineDescription&, std::string& error) {
+bool PrepareMachineFiles(const std::string& dir, const sim::MachineDescription& machine, std::string& error) {
     const std::string resources = dir + "/resources";
     if (!sim::MakeDirectories(resources) ||
         !sim::MakeDirectories(sim::MapPath(dir, "C:\\Windows\\System32\\drivers"))) {
@@ -82,7 +82,8 @@ bool PrepareServiceFiles(const std::string& dir, const sim::MachineDescription&,
             return false;
         }
     }
-    return true;
+    sim::WindowsSide side;
+    return sim::ReadWindowsSide(machine, side, error) && sim::InstallWindowsSide(dir, side, error);
 }
 
 bool RunRestartMoves(const std::string& dir, int& done, std::string& failures) {

@@ -9,8 +9,10 @@
 namespace plat::simbackend {
 
 // Writes the five payloads into DIR/resources (each a short text image followed by its length as 4
-// little-endian bytes) and creates C:\Windows\System32\drivers. Run when a machine is created.
-bool PrepareServiceFiles(const std::string& dir, const sim::MachineDescription& machine, std::string& error);
+// little-endian bytes) and the two driver tools the program carries, creates C:\Windows\System32\drivers,
+// and installs the Windows side the description names: the desktop manager's programs, and the system's and
+// the desktop manager's processes of a machine that has just been switched on. Run when a machine is created.
+bool PrepareMachineFiles(const std::string& dir, const sim::MachineDescription& machine, std::string& error);
 
 // Carries out PendingFileRenameOperations as Windows does at start-up: each pair in order, a delete when
 // the target is empty, a move (replacing the target) otherwise; then removes the value. A pair that cannot

@@ -1,8 +1,14 @@
 #include "BenchMachine.h"
 
+#include <signal.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+
+#include "sim/Fpga.h"
+#include "sim/WindowsSide.h"
 
 BenchMachine::BenchMachine(const std::vector<std::string>& createOptions) : dir_(temp_.Path() + "/machine") {
     std::vector<std::string> args{VSK_Q740SIM, "create", "--dir", dir_};
@@ -24,6 +30,22 @@ ProgramRun BenchMachine::RunFed(const std::vector<std::string>& args,
                                 const std::function<std::string(const std::string& out, bool& close)>& feed) {
     testsupport::RunOptions options;
     options.feed = feed;
+    return RunWith(args, options);
+}
+
+ProgramRun BenchMachine::RunSignalled(const std::vector<std::string>& args, const std::string& when,
+                                      int signal) {
+    testsupport::RunOptions options;
+    int pid = 0;
+    bool sent = false;
+    options.started = [&pid](int child) { pid = child; };
+    options.feed = [&](const std::string& out, bool&) {
+        if (!sent && pid > 0 && out.find(when) != std::string::npos) {
+            sent = true;
+            ::kill(pid, signal);
+        }
+        return std::string();
+    };
     return RunWith(args, options);
 }
 
@@ -51,6 +73,19 @@ ProgramRun BenchMachine::RunWith(const std::vector<std::string>& args, testsuppo
     return run;
 }
 
+std::string BenchMachine::FpgaVersion(int card) const {
+    sim::MachineDescription m;
+    std::string error;
+    if (!sim::LoadMachine(dir_, m, error))
+        return "no machine";
+    const std::vector<sim::PciFunction*> cards = Cards(m);
+    uint8_t major = 0, minor = 0, build = 0;
+    if (card < 0 || card >= static_cast<int>(cards.size()) ||
+        !sim::ReadFpgaVersion(dir_, *cards[static_cast<size_t>(card)], card, major, minor, build))
+        return "unreadable";
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+}
+
 void BenchMachine::Edit(const std::function<void(sim::MachineDescription&)>& change) {
     sim::MachineDescription machine;
     std::string error;
@@ -59,6 +94,11 @@ void BenchMachine::Edit(const std::function<void(sim::MachineDescription&)>& cha
     change(machine);
     if (!sim::CreateMachine(dir_, machine, error))
         throw std::runtime_error("cannot write the machine: " + error);
+    // The machine is switched on again with the new description: its processes start as it says.
+    sim::WindowsSide side;
+    std::remove((dir_ + "/processes.ini").c_str());
+    if (!sim::ReadWindowsSide(machine, side, error) || !sim::InstallWindowsSide(dir_, side, error))
+        throw std::runtime_error("cannot install the machine's Windows side: " + error);
 }
 
 std::vector<sim::PciFunction*> BenchMachine::Cards(sim::MachineDescription& machine) const {

@@ -24,6 +24,9 @@ public:
     // Runs the program with its standard input fed as the run goes (RunOptions::feed).
     ProgramRun RunFed(const std::vector<std::string>& args,
                       const std::function<std::string(const std::string& out, bool& close)>& feed);
+    // Runs the program and sends it `signal` (SIGINT: Ctrl+C; SIGHUP: the console closed) once its output
+    // holds `when`; its standard input stays open and empty.
+    ProgramRun RunSignalled(const std::vector<std::string>& args, const std::string& when, int signal);
     testsupport::RunResult Sim(const std::vector<std::string>& args);
     // A restart with q740sim boot: the RunOnce entries run the native program with this input. `out` holds
     // boot's first line and then what the program printed; the exit code is the last run's, as recorded.
@@ -31,10 +34,14 @@ public:
     // The registry as q740sim reg prints it.
     std::string Registry() { return Sim({"reg"}).out; }
 
-    // Changes the machine's description (cards, faults, versions) and writes it back.
+    // Changes the machine's description (cards, faults, versions, the Windows side) and writes it back; the
+    // processes then start again as the new description says.
     void Edit(const std::function<void(sim::MachineDescription&)>& change);
     // The Q740 cards' sections in bus order.
     std::vector<sim::PciFunction*> Cards(sim::MachineDescription& machine) const;
+
+    // The firmware card `card` runs as "major.minor.build", or "unreadable" / "no machine".
+    std::string FpgaVersion(int card) const;
 
     const std::string& Dir() const { return dir_; }
     // A machine path such as C:\Users\user\... as a host path.

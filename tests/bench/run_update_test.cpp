@@ -8,82 +8,30 @@
 #include "BenchMachine.h"
 #include "Goldens.h"
 #include "LogHeader.h"
+#include "RunGoldens.h"
 #include "Transcript.h"
-#include "sim/Fpga.h"
 #include "update/Md5.h"
 
 namespace {
 
+using bench::ExpectLog;
+using bench::kProgramming;
+using bench::kStream;
+using bench::Listing;
+using bench::Logged;
+using bench::UpToTheQuestion;
 using testsupport::CalibrationSpinner;
 using testsupport::kBanner;
 using testsupport::LogForm;
 using testsupport::WarningBox;
 
 const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
-const std::string kStream = kExamples + "fw.xsvf";
-
-std::string Version(BenchMachine& machine, int card) {
-    sim::MachineDescription m;
-    std::string error;
-    if (!sim::LoadMachine(machine.Dir(), m, error))
-        return "no machine";
-    const std::vector<sim::PciFunction*> cards = machine.Cards(m);
-    uint8_t major = 0, minor = 0, build = 0;
-    if (card >= static_cast<int>(cards.size()) ||
-        !sim::ReadFpgaVersion(machine.Dir(), *cards[static_cast<size_t>(card)], card, major, minor, build))
-        return "unreadable";
-    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
-}
-
-// The listing of `cards` cards on buses 0x03, 0x04, ... running the simulator's default firmware (a card
-// whose window could not be mapped shows no version). When the stream is played on calibrated lines each
-// card's spinner comes right before its line (not for the card whose window could not be mapped).
-std::string Listing(int cards, bool calibrated = false, int unmapped = -1) {
-    std::string text =
-        "   Found " + std::to_string(cards) + " Veskora Q740 graphics card" + (cards == 1 ? ":\n" : "s:\n");
-    for (int i = 0; i < cards; ++i) {
-        if (calibrated && i != unmapped)
-            text += CalibrationSpinner();
-        text += " PCIe Bus: 0x0" + std::to_string(3 + i) +
-                "00   FPGA version: " + (i == unmapped ? "0.0.000" : "1.6.10") + "\n";
-    }
-    return text;
-}
-
-// Start-up, the listing and the update's announcement, up to the question. Beside fw.xsvf lies a verified
-// flash image, so the jobs are made for it (fixed settle count, no calibration) until the versions turn
-// the run to the XSVF stream; a stream alone has every card's lines calibrated.
-std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated = false, int unmapped = -1) {
-    return kBanner + Listing(cards, calibrated, unmapped) + "\n   XSVF update file: " + file +
-           "\n   Calibration...  Done.\n   Update will take up to " + (calibrated ? "{3|5}" : "3") +
-           " minutes.\n" + WarningBox(true);
-}
-
-// The log's text of a console text: without the banner's first two line feeds (written before the log is
-// opened) and without the calibration spinners, which only the console sees.
-std::string Logged(std::string console) {
-    console.erase(0, 2);
-    const std::string spinner = CalibrationSpinner();
-    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
-        console.erase(at, spinner.size());
-    return console;
-}
-
-const char kProgramming[] = "Programming the FPGA:....... 00% ";
-
-// The log of one run: its header, then the console text without what only the console sees.
-void ExpectLog(BenchMachine& machine, const std::string& golden) {
-    const std::string log = machine.LogText();
-    const size_t header = testsupport::LogHeaderAt(log, 0);
-    ASSERT_GT(header, 0u) << log;
-    EXPECT_TRANSCRIPT(golden, log.substr(header));
-}
 
 TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
     for (int cards : {1, 2, 4}) {
         SCOPED_TRACE(cards);
         BenchMachine machine({"--cards", std::to_string(cards), "--virtual-clock"});
-        const std::string before = Version(machine, 0);
+        const std::string before = machine.FpgaVersion(0);
         const ProgramRun run = machine.Run({"-f", kStream, "-q"});
         ASSERT_FALSE(run.raw.timedOut);
         EXPECT_EQ(run.exitCode, 0);
@@ -95,7 +43,7 @@ TEST(RunUpdate, EveryCardGetsTheNewFirmware) {
                                "{log-progress}" + LogForm(end));
         EXPECT_NE(before, "1.7.2");
         for (int i = 0; i < cards; ++i)
-            EXPECT_EQ(Version(machine, i), "1.7.2") << "card " << i;
+            EXPECT_EQ(machine.FpgaVersion(i), "1.7.2") << "card " << i;
     }
 }
 
@@ -111,9 +59,9 @@ TEST(RunUpdate, OneFailingCardDoesNotStopTheOthers) {
                           "\b \n\nUpdate failed on device at index 1 with error code 2\n",
                       run.raw.out);
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(Version(machine, 0), "1.7.2");
-    EXPECT_NE(Version(machine, 1), "1.7.2");
-    EXPECT_EQ(Version(machine, 2), "1.7.2");
+    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
+    EXPECT_NE(machine.FpgaVersion(1), "1.7.2");
+    EXPECT_EQ(machine.FpgaVersion(2), "1.7.2");
 }
 
 TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
@@ -124,18 +72,18 @@ TEST(RunUpdate, UnmappedCardFailsAloneAndVisibly) {
                                "\b \n\nUpdate failed on device at index 1 with error code 98\n";
     EXPECT_TRANSCRIPT(golden, run.raw.out);
     EXPECT_EQ(run.exitCode, 98);
-    EXPECT_EQ(Version(machine, 0), "1.7.2");
+    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
 }
 
 TEST(RunUpdate, AnsweringNoWritesNothing) {
     BenchMachine machine({"--virtual-clock"});
-    const std::string before = Version(machine, 0);
+    const std::string before = machine.FpgaVersion(0);
     const ProgramRun run = machine.Run({"-f", kStream}, "xn");
     const std::string answered = std::string(testsupport::kPrompt) + testsupport::PromptErasure() +
                                  "   Update aborted.\n\n" + testsupport::kPressAnyKey;
     EXPECT_TRANSCRIPT(UpToTheQuestion(2, kStream) + answered, run.raw.out);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Version(machine, 0), before);
+    EXPECT_EQ(machine.FpgaVersion(0), before);
     // The log keeps the prompt and its erasure as blanks.
     ExpectLog(machine, LogForm(Logged(UpToTheQuestion(2, kStream)) + answered));
 }
@@ -179,7 +127,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BenchMachine machine({"--cards", "2", "--virtual-clock", "--no-driver"});
-        const std::string before = Version(machine, 0);
+        const std::string before = machine.FpgaVersion(0);
         const std::string dir = machine.HostPath("C:\\fw");
         testsupport::WriteFileText(dir + "/bad.xsvf", c.stream);
         const std::string digest =
@@ -195,7 +143,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
                                   Listing(2) + "\n",
                               run.raw.out);
             EXPECT_EQ(run.exitCode, 0);
-            EXPECT_EQ(Version(machine, 0), before);
+            EXPECT_EQ(machine.FpgaVersion(0), before);
             continue;
         }
         std::string end = "\b \n\n";
@@ -212,7 +160,7 @@ TEST(RunUpdate, DamagedStreamsNeverEndInAFalseSuccess) {
                           run.raw.out);
         EXPECT_EQ(run.exitCode, c.code);
         for (int card = 0; card < 2; ++card)
-            EXPECT_EQ(Version(machine, card), c.code == 0 ? "1.7.2" : before) << "card " << card;
+            EXPECT_EQ(machine.FpgaVersion(card), c.code == 0 ? "1.7.2" : before) << "card " << card;
     }
 }
 

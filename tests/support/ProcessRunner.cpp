@@ -56,6 +56,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
+    if (options.started)
+        options.started(static_cast<int>(pid));
     SetNonBlocking(inPipe[1]);
     SetNonBlocking(outPipe[0]);
     SetNonBlocking(errPipe[0]);

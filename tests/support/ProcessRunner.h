@@ -25,6 +25,8 @@ struct RunOptions {
     // the child may take more, returns the bytes to write next and sets `close` to end the input. It may
     // block (the child waits for its input meanwhile).
     std::function<std::string(const std::string& out, bool& close)> feed;
+    // When set, called with the child's process id once it runs (to send it signals).
+    std::function<void(int pid)> started;
 };
 
 RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});

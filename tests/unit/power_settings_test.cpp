@@ -38,4 +38,28 @@ TEST(PowerSettings, ValuesAreChangedAndPutBackOnlyWhenTheyWereRead) {
         EXPECT_EQ(call.rfind("write", 0), std::string::npos) << call;
 }
 
+// A control event ends the process with 1 after the values go back, unless the run ends itself (its
+// workers write to the cards): then the handler touches nothing.
+TEST(PowerSettings, ControlEventEndsTheProcessOnlyWhenTheRunDoesNotEndItself) {
+    for (const bool runEndsItself : {false, true}) {
+        SCOPED_TRACE(runEndsItself);
+        FakePlatform p;
+        p.fakePower.ac[kProcessorThrottleMinimum.data1] = 5;
+        CPowerSettings power(p.fakeConsole, p.fakePower, p.fakeProcesses);
+        int cleanUps = 0;
+        power.ApplyUpdatePowerSettings([&cleanUps] { ++cleanUps; }, [&] { return runEndsItself; });
+        ASSERT_EQ(p.fakeConsole.handlers.size(), 1u);
+        p.fakePower.calls.clear();
+        int exitCode = -1;
+        try {
+            EXPECT_TRUE(p.fakeConsole.handlers[0](0));
+        } catch (const FakeProcesses::ExitCalled& exit) {
+            exitCode = exit.code;
+        }
+        EXPECT_EQ(exitCode, runEndsItself ? -1 : 1);
+        EXPECT_EQ(cleanUps, runEndsItself ? 0 : 1);
+        EXPECT_EQ(p.fakePower.ac[kProcessorThrottleMinimum.data1], runEndsItself ? 100u : 5u);
+    }
+}
+
 } // namespace

@@ -208,6 +208,39 @@ TEST(SimDesktopManager, PendingComebackAndEventsSurviveSaveAndLoad) {
     std::filesystem::remove_all(dir);
 }
 
+// A caller that loads the table for every call (as the program does) keeps the machine's time moving with
+// its own clock: the core it terminated comes back when that clock is 1500 ms on. Another caller starts
+// from its own first reading.
+TEST(SimDesktopManager, TheMachinesTimeMovesOnWithTheSameCallerAcrossLoads) {
+    char pattern[] = "/tmp/sim-processes-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    sim::DesktopManagerSettings settings;
+    settings.coreRestarts = true;
+    settings.restartMs = 1500;
+    sim::ProcessTable::SetCaller(41);
+    {
+        sim::ProcessTable table = Booted(settings, {1});
+        for (const sim::ProcessEntry& p : table.Snapshot(90000)) {
+            if (p.image == sim::kLumoCoreImage)
+                table.Terminate(p.pid, 0, 90000);
+        }
+        ASSERT_TRUE(table.Save(dir));
+    }
+    const auto coresAt = [&dir](uint64_t callerMs) {
+        sim::ProcessTable table;
+        EXPECT_TRUE(table.Load(dir));
+        const int cores = Count(table, sim::kLumoCoreImage, callerMs);
+        EXPECT_TRUE(table.Save(dir));
+        return cores;
+    };
+    EXPECT_EQ(coresAt(91000), 0);
+    EXPECT_EQ(coresAt(91499), 0);
+    EXPECT_EQ(coresAt(91500), 1);
+    sim::ProcessTable::SetCaller(0);
+    std::filesystem::remove_all(dir);
+}
+
 // The tool's file access, in memory.
 class MemoryFiles final : public sim::ToolFiles {
 public:

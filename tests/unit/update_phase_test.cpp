@@ -17,8 +17,9 @@ struct Phase {
     tagCardSet cards;
     RecordingRegisterBus bus;
     tagCmdLineOptions options;
-    std::atomic<bool> workersStarted{false};
-    tagUpdatePhaseInput input{cards, bus, options, nullptr, false, false, false, false, workersStarted};
+    std::atomic<bool> workersStarted{false}, stopRequested{false};
+    tagUpdatePhaseInput input{cards, bus,   options, nullptr,        false,
+                              false, false, false,   workersStarted, stopRequested};
     CUpdatePhase phase{p, printer, input};
 };
 

@@ -259,7 +259,7 @@ int Create(const std::string& dir, Arguments& args) {
         return Failed("a machine already exists in " + dir + " (--force replaces its description)");
     std::string error;
     if (!sim::CreateMachine(dir, machine, error) ||
-        !plat::simbackend::PrepareServiceFiles(dir, machine, error))
+        !plat::simbackend::PrepareMachineFiles(dir, machine, error))
         return Failed(error);
     std::printf("Created machine in %s\n", dir.c_str());
     return 0;

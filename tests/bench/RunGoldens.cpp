@@ -1,0 +1,49 @@
+#include "RunGoldens.h"
+
+#include <gtest/gtest.h>
+
+#include "Goldens.h"
+#include "LogHeader.h"
+#include "Transcript.h"
+
+namespace bench {
+
+using testsupport::CalibrationSpinner;
+
+const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
+const char kProgramming[] = "Programming the FPGA:....... 00% ";
+
+std::string Listing(int cards, bool calibrated, int unmapped) {
+    std::string text =
+        "   Found " + std::to_string(cards) + " Veskora Q740 graphics card" + (cards == 1 ? ":\n" : "s:\n");
+    for (int i = 0; i < cards; ++i) {
+        if (calibrated && i != unmapped)
+            text += CalibrationSpinner();
+        text += " PCIe Bus: 0x0" + std::to_string(3 + i) +
+                "00   FPGA version: " + (i == unmapped ? "0.0.000" : "1.6.10") + "\n";
+    }
+    return text;
+}
+
+std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated, int unmapped) {
+    return testsupport::kBanner + Listing(cards, calibrated, unmapped) + "\n   XSVF update file: " + file +
+           "\n   Calibration...  Done.\n   Update will take up to " + (calibrated ? "{3|5}" : "3") +
+           " minutes.\n" + testsupport::WarningBox(true);
+}
+
+std::string Logged(std::string console) {
+    console.erase(0, 2);
+    const std::string spinner = CalibrationSpinner();
+    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
+        console.erase(at, spinner.size());
+    return console;
+}
+
+void ExpectLog(BenchMachine& machine, const std::string& golden) {
+    const std::string log = machine.LogText();
+    const size_t header = testsupport::LogHeaderAt(log, 0);
+    ASSERT_GT(header, 0u) << log;
+    EXPECT_TRANSCRIPT(golden, log.substr(header));
+}
+
+} // namespace bench

@@ -1,0 +1,34 @@
+// The texts of whole runs on the default bench machines, shared by the scenario files: the listing, the
+// text up to the update question, the log's form of a console text and the log check.
+#pragma once
+
+#include <string>
+
+#include "BenchMachine.h"
+
+namespace bench {
+
+// examples/fw.xsvf, beside which lies a verified flash image.
+extern const std::string kStream;
+
+// The listing of `cards` cards on buses 0x03, 0x04, ... running the simulator's default firmware (a card
+// whose window could not be mapped shows no version). When the stream is played on calibrated lines each
+// card's spinner comes right before its line (not for the card whose window could not be mapped).
+std::string Listing(int cards, bool calibrated = false, int unmapped = -1);
+
+// Start-up, the listing and the update's announcement, up to the question. Beside fw.xsvf lies a verified
+// flash image, so the jobs are made for it (fixed settle count, no calibration) until the versions turn
+// the run to the XSVF stream; a stream alone has every card's lines calibrated.
+std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated = false, int unmapped = -1);
+
+// The progress line as it starts.
+extern const char kProgramming[];
+
+// The log's text of a console text: without the banner's first two line feeds (written before the log is
+// opened) and without the calibration spinners, which only the console sees.
+std::string Logged(std::string console);
+
+// The log of the last run: its header, then the console text without what only the console sees.
+void ExpectLog(BenchMachine& machine, const std::string& golden);
+
+} // namespace bench
