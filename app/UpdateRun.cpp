@@ -243,13 +243,12 @@ int CUpdateRun::Run(int argc, char** argv) {
         return EndOnControlEvent();
     if (outcome.updated)
         result_ = outcome.result;
-    if (outcome.flashImageRefused)
-        result_ = 1;
-    if (!outcome.updated && !outcome.aborted && !outcome.flashImageRefused)
+    if (outcome.updated)
+        imageVerified_ = outcome.imageVerified;
+    if (!outcome.updated && !outcome.aborted)
         return End(false); // nothing to write: the cards were only listed
     const tagUpdateFinishOutcome finish =
-        FinishUpdate(printer_, parts_, options_,
-                     {outcome.aborted || outcome.flashImageRefused, imageVerified_ && adlMode_});
+        FinishUpdate(printer_, parts_, options_, {outcome.aborted, imageVerified_ && adlMode_});
     if (finish.restarted) {
         CleanUp();
         return 0;

@@ -16,6 +16,7 @@ struct CardI2cKeys {
     bool neverDone = false;
     std::string silent;
     std::string flashPart;
+    bool flashLocked = false;
 };
 
 const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
@@ -23,7 +24,7 @@ const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
     static const std::vector<Field<K>> fields = {
         NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
         BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
-        TextField<K>("flash-part", &K::flashPart),
+        TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
     };
     return fields;
 }
@@ -71,6 +72,8 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
         if (!keys.flashPart.empty())
             flash.part = keys.flashPart;
         flash.factoryVersion = settings.fpga.version;
+        // Every block protected and the status register locked by the lock bit with WP# held low.
+        flash.protectAtPowerUp = flash.writeProtectPin = keys.flashLocked;
     }
     std::string partError;
     if (!CheckSpiFlashSettings(settings.flash[0], partError) && !bad)
@@ -85,6 +88,33 @@ void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineD
                           const PciFunction& function) {
     for (size_t i = 0; i < settings.flash.size(); ++i)
         settings.flash[i].file = FlashFilePath(machineDir, function, fpgai2c::kSlaveAddresses[i]);
+}
+
+bool RestartCardFlashes(const std::string& machineDir, const MachineDescription& machine,
+                        std::string& error) {
+    bool ok = true;
+    int index = 0;
+    for (const PciFunction& function : machine.pci) {
+        if (function.kind != FunctionKind::Q740)
+            continue;
+        CardI2cSettings settings;
+        std::string ignored;
+        ReadCardI2cSettings(function, machineDir, index, settings, ignored); // bad keys: defaults
+        std::string why;
+        for (const SpiFlashSettings& flash : settings.flash) {
+            if (!PowerCycleFlashFile(flash, why) && ok) {
+                error = function.Location() + ": " + why;
+                ok = false;
+            }
+        }
+        FirmwareVersion running;
+        if (BootFpgaFromFlash(machineDir, function, index, running, why) == FlashBoot::Failed && ok) {
+            error = function.Location() + ": " + why;
+            ok = false;
+        }
+        ++index;
+    }
+    return ok;
 }
 
 std::array<std::unique_ptr<SpiFlash>, 3> CardI2c::MakeFlashes(const CardI2cSettings& settings) {

@@ -40,6 +40,11 @@ void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineD
 bool ReadCardI2cSettings(const PciFunction& function, const std::string& machineDir, int index,
                          CardI2cSettings& settings, std::string& error);
 
+// A machine restart for every Q740 card of `machine`: each kept flash is power-cycled, then the FPGA
+// configures itself from the flash behind 0xD0 (sim::BootFpgaFromFlash). False with a message for the
+// first card whose flash or running version could not be handled; the others are still restarted.
+bool RestartCardFlashes(const std::string& machineDir, const MachineDescription& machine, std::string& error);
+
 class CardI2c {
 public:
     explicit CardI2c(const CardI2cSettings& settings);

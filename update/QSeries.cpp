@@ -1,5 +1,6 @@
 #include "update/QSeries.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 #include <thread>
@@ -141,6 +142,42 @@ CQSeries* CreateCard(const tagPciInfo* info, const tagCmdLineOptions& cmdLine, i
 bool StartCardWorker(CDevBase* card, tagDeviceUpdate* job) {
     try {
         std::thread([card, job] { card->Update(job); }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        job->Finish(kUpdateCardUnusable);
+        return false;
+    }
+}
+
+namespace {
+
+// The job as the flash writer sees it: progress below 100, the route's order of the slaves.
+class CJobProgress final : public CFlashProgress {
+public:
+    explicit CJobProgress(tagDeviceUpdate& job) : job_(job) {}
+    void SetPercent(uint32_t percent) override { job_.SetPercent(std::min(percent, kRunningPercentLimit)); }
+    bool SlaveBySlave() const override { return job_.adlIndex == 0; }
+
+private:
+    tagDeviceUpdate& job_;
+};
+
+} // namespace
+
+bool StartFlashWorker(CQSeries* card, tagDeviceUpdate* job, plat::FileSystem& files,
+                      const std::string& imagePath) {
+    job->settleCount.store(0);
+    try {
+        std::thread([card, job, &files, imagePath] {
+            int ok = 0;
+            {
+                CFlashSpi flash(*card, files);
+                CJobProgress progress(*job);
+                ok = flash.Program(imagePath, 0, &progress);
+            }
+            // The last act: the job is the run's again.
+            job->Finish(ok ? kUpdateSuccess : kUpdateFlashWriteFailed);
+        }).detach();
         return true;
     } catch (const std::system_error&) {
         job->Finish(kUpdateCardUnusable);

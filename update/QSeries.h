@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ExternalDeviceLayer/AdlI2c.h"
+#include "ExternalDeviceLayer/FlashSpi.h"
 #include "ExternalDeviceLayer/I2cPort.h"
 #include "ExternalDeviceLayer/PciScan.h"
 #include "ExternalDeviceLayer/RegisterBus.h"
@@ -86,6 +87,13 @@ CQSeries* CreateCard(const tagPciInfo* info, const tagCmdLineOptions& cmdLine, i
 // Starts a thread that runs the card's Update on the job and detaches it at once. False when no thread could
 // be started; the job is then finished with kUpdateCardUnusable.
 bool StartCardWorker(CDevBase* card, tagDeviceUpdate* job);
+
+// Starts a detached thread that writes the flash image at `imagePath` into the card's flashes with a new
+// CFlashSpi (address 0, progress in the job), then finishes the job: 0, or 99 when the image was not written
+// and read back whole. The job's settle count is set to 0 first. False (the job finished with
+// kUpdateCardUnusable) when no thread could be started.
+bool StartFlashWorker(CQSeries* card, tagDeviceUpdate* job, plat::FileSystem& files,
+                      const std::string& imagePath);
 
 // The run's view of all jobs: the sum of their progress divided by the card count. It reaches 100 only when
 // every job is finished (a failed one included), since a running job shows at most 99.

@@ -1,5 +1,6 @@
 #include "app/stages/UpdatePhase.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "app/stages/Prompt.h"
 #include "update/JtagPort.h"
 #include "update/QSeries.h"
+#include "update/UpdateFiles.h"
 
 namespace {
 
@@ -96,6 +98,7 @@ bool CUpdatePhase::StartWorkers() {
     if (input_.stopRequested.load())
         return false;
     tagCardSet& set = input_.cards;
+    const std::string imageName = FlashImageName(input_.fileName ? input_.fileName : "");
     for (int32_t i = 0; i < set.count; ++i) {
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         if (job.regBase == 0) {
@@ -103,7 +106,11 @@ bool CUpdatePhase::StartWorkers() {
             job.Finish(kUpdateCardUnusable);
             continue;
         }
-        StartCardWorker(set.cards[static_cast<size_t>(i)].get(), &job);
+        CQSeries* card = set.cards[static_cast<size_t>(i)].get();
+        if (imageVerified_)
+            StartFlashWorker(card, &job, *platform_.files, imageName);
+        else
+            StartCardWorker(card, &job);
     }
     return true;
 }
@@ -185,6 +192,36 @@ void CUpdatePhase::TestBuses() {
         imageVerified_ = false;
 }
 
+// After a flash-image update through the cards' engines: every card's three slaves must answer with one
+// version. The first card that does not fails the run with 45067 and ends the checks.
+int CUpdatePhase::CheckCards() {
+    for (int32_t i = 0; i < input_.cards.count; ++i) {
+        tagDeviceUpdate& job = input_.cards.jobs[static_cast<size_t>(i)];
+        if (job.regBase == 0)
+            continue;
+        CQSeries& card = *input_.cards.cards[static_cast<size_t>(i)];
+        InitJtagPort(job, input_.bus, *platform_.clock, {});
+        card.I2cEngineAcquire();
+        unsigned char reference[4] = {}, other[4] = {};
+        card.I2cRead(kFpgaSlaves[0], 2, kFpgaVersionSubAddress, 4, reference);
+        bool same = true;
+        for (uint32_t slave : {kFpgaSlaves[1], kFpgaSlaves[2]}) {
+            if (!card.I2cRead(slave, 2, kFpgaVersionSubAddress, 4, other) ||
+                !std::equal(reference + 1, reference + 4, other + 1)) {
+                same = false;
+                break;
+            }
+        }
+        card.I2cEngineRelease();
+        CloseJtagPort(job, input_.bus, *platform_.clock, false);
+        if (!same) {
+            job.SetResult(kUpdateCheckFailed);
+            return kUpdateCheckFailed;
+        }
+    }
+    return 0;
+}
+
 void CUpdatePhase::ClosePorts(bool success) {
     for (int32_t i = 0; i < input_.cards.count; ++i) {
         tagDeviceUpdate& job = input_.cards.jobs[static_cast<size_t>(i)];
@@ -206,18 +243,6 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     printer_.Print(L"   Calibration... ");
     TestBuses();
     printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
-    if (imageVerified_) {
-        // Writing the flash image is not part of this build: stop before anything is written.
-        printer_.SetColour(CPrinter::kRed);
-        printer_.Print(L"\n   ERROR: This version of VskQ740FwUpdater cannot write the flash image.\n"
-                       L"   Run VskQ740FwUpdater with the -x command line parameter to update through the "
-                       L"XSVF file.\n\n");
-        printer_.SetColour(CPrinter::kNormal);
-        ClosePorts(false);
-        tagUpdatePhaseOutcome refused;
-        refused.flashImageRefused = true;
-        return refused;
-    }
     PrintWarningBox();
 
     bool aborted = false;
@@ -245,6 +270,9 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     tagUpdatePhaseOutcome outcome;
     outcome.updated = true;
     outcome.result = CollectResults();
+    if (outcome.result == 0 && imageVerified_ && !input_.adlMode)
+        outcome.result = CheckCards();
+    outcome.imageVerified = imageVerified_;
     ReportResults(outcome.result);
     return outcome;
 }

@@ -34,9 +34,8 @@ struct tagUpdatePhaseOutcome {
     // The workers ran and `result` is the run's result: 0, or the code of a failed card.
     bool updated = false;
     int result = 0;
-    // The run would have written the flash image, which this build cannot do: it stopped before any worker
-    // started, and nothing was written.
-    bool flashImageRefused = false;
+    // The flash image was the path taken (the buses' test may have turned the run to the XSVF stream).
+    bool imageVerified = false;
     // The prompt (or the test's space bar) stopped the update; nothing was written.
     bool aborted = false;
     // A console control event came before the workers started: none was started.
@@ -64,6 +63,7 @@ private:
     int CollectResults();
     void ReportResults(int result);
     void ClosePorts(bool success);
+    int CheckCards();
     void TestBuses();
 
     plat::Platform& platform_;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/sim/SimService.h"
+#include "sim/CardI2c.h"
 #include "sim/DisplayDriver.h"
 #include "sim/Files.h"
 #include "sim/Fpga.h"
@@ -502,6 +503,8 @@ int Boot(const std::string& dir, const std::string& program) {
             },
             report))
         return Failed("cannot write the state of " + dir);
+    if (!sim::RestartCardFlashes(dir, m, error))
+        std::fprintf(stderr, "%s\n", error.c_str());
     const int done = report.fileMoves;
     std::printf("Restarted: %d restart-time file operation%s carried out\n", done, done == 1 ? "" : "s");
     if (!report.moveFailures.empty())
