@@ -243,6 +243,8 @@ int CUpdateRun::Run(int argc, char** argv) {
         return EndOnControlEvent();
     if (outcome.updated)
         result_ = outcome.result;
+    if (outcome.refused)
+        result_ = 1;
     if (outcome.updated)
         imageVerified_ = outcome.imageVerified;
     if (!outcome.updated && !outcome.aborted)

@@ -38,6 +38,9 @@ struct tagUpdatePhaseOutcome {
     bool imageVerified = false;
     // The prompt (or the test's space bar) stopped the update; nothing was written.
     bool aborted = false;
+    // The flash image would have gone through the display library, which this build cannot do (with
+    // `aborted`): nothing was written.
+    bool refused = false;
     // A console control event came before the workers started: none was started.
     bool stopped = false;
 };
