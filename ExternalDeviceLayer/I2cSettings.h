@@ -12,6 +12,12 @@ constexpr uint32_t kAdlI2cRetries = 10;
 // The final pass checks the cards at this speed; a run started with it goes to the display library first.
 constexpr uint32_t kValidationSpeedKhz = 50;
 
+// The bus speed one step down from a speed at which the bus misread (800 to 600 to 400), or 0 when there is
+// no lower step.
+constexpr uint32_t LowerI2cSpeed(uint32_t khz) {
+    return khz == 800 ? 600 : khz == 600 ? 400 : 0;
+}
+
 struct tagI2cSettings {
     std::atomic<uint32_t> speedKhz{kDefaultI2cSpeedKhz};
     std::atomic<uint32_t> retryCount{0};

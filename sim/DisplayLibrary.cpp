@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <vector>
 
 #include "sim/HwService.h"
@@ -160,12 +158,9 @@ void AttachDisplayLibrary(const std::string& machineDir) {
     std::lock_guard<std::mutex> lock(library.mutex);
     if (library.attached && library.dir == machineDir)
         return;
-    std::ifstream in(DescriptionPath(machineDir), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     MachineDescription machine;
     std::string error;
-    if (!in || !ParseDescription(text.str(), machine, error))
+    if (!LoadMachine(machineDir, machine, error))
         return;
     AttachService(machineDir);
     library.dir = machineDir;

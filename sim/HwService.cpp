@@ -4,9 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "sim/PciBus.h"
@@ -29,12 +27,9 @@ void AttachService(const std::string& machineDir) {
     std::lock_guard<std::mutex> lock(g_attachMutex);
     if (Bus() && g_attachedDir == machineDir)
         return;
-    std::ifstream in(DescriptionPath(machineDir), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     MachineDescription machine;
     std::string error;
-    if (!in || !ParseDescription(text.str(), machine, error))
+    if (!LoadMachine(machineDir, machine, error))
         return;
     const char* sharedTrace = std::getenv("VSK_SIM_TRACE");
     PciBus::DeviceFactory devices = [machineDir](const PciFunction& function, int index) {

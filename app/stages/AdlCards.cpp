@@ -8,18 +8,6 @@
 
 namespace {
 
-// The speed one step down from a misreading one, or 0 when there is none.
-uint32_t LowerSpeed(uint32_t khz) {
-    switch (khz) {
-    case 800:
-        return 600;
-    case 600:
-        return 400;
-    default:
-        return 0;
-    }
-}
-
 // 512 reads of 0xD0, each compared with the first; a read that fails counts as a difference.
 bool BusReadsAgree(tagAdlAccess& adl, int32_t adapterIndex) {
     unsigned char first[3];
@@ -38,7 +26,7 @@ bool BusReadsAgree(tagAdlAccess& adl, int32_t adapterIndex) {
 bool TestAdlBus(tagAdlAccess& adl, int32_t adapterIndex) {
     tagI2cSettings& settings = I2cSettings();
     while (!BusReadsAgree(adl, adapterIndex)) {
-        const uint32_t lower = LowerSpeed(settings.SpeedKhz());
+        const uint32_t lower = LowerI2cSpeed(settings.SpeedKhz());
         if (lower == 0)
             return false;
         settings.speedKhz.store(lower);

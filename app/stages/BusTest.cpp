@@ -21,18 +21,6 @@ bool Agrees(CI2cPort& card, uint32_t slave, const unsigned char (&reference)[kVe
     return ReadVersionBlock(card, slave, bytes) && std::memcmp(bytes + 1, reference + 1, 3) == 0;
 }
 
-// The speed one step down, or 0 when there is none.
-uint32_t LowerSpeed(uint32_t khz) {
-    switch (khz) {
-    case 800:
-        return 600;
-    case 600:
-        return 400;
-    default:
-        return 0;
-    }
-}
-
 } // namespace
 
 bool TestCardBuses(const std::vector<CI2cPort*>& cards, bool speedGiven) {
@@ -57,7 +45,7 @@ bool TestCardBuses(const std::vector<CI2cPort*>& cards, bool speedGiven) {
             card->I2cEngineRelease();
             if (pass)
                 break;
-            const uint32_t lower = LowerSpeed(settings.SpeedKhz());
+            const uint32_t lower = LowerI2cSpeed(settings.SpeedKhz());
             if (lower == 0)
                 return false;
             settings.speedKhz.store(lower);

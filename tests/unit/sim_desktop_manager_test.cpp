@@ -182,22 +182,26 @@ TEST(SimDesktopManager, ACoreStartedByTheProgramJoinsItsSessionOnce) {
 }
 
 // Another process loads the table with its own clock starting at 0: time passes only as the callers see it.
-TEST(SimDesktopManager, PendingComebackAndEventsSurviveSaveAndLoad) {
+// A machine whose core comes back 1500 ms after it is terminated, terminated at 90000 ms and saved in a new
+// folder under /tmp, which is returned.
+std::string SavedWithTheCoreTerminated() {
     char pattern[] = "/tmp/sim-processes-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    EXPECT_NE(::mkdtemp(pattern), nullptr);
     sim::DesktopManagerSettings settings;
     settings.coreRestarts = true;
     settings.restartMs = 1500;
-    {
-        sim::ProcessTable table = Booted(settings, {1});
-        for (const sim::ProcessEntry& p : table.Snapshot(90000)) {
-            if (p.image == sim::kLumoCoreImage)
-                table.Terminate(p.pid, 0, 90000);
-        }
-        EXPECT_EQ(Count(table, sim::kLumoCoreImage, 90500), 0);
-        ASSERT_TRUE(table.Save(dir));
+    sim::ProcessTable table = Booted(settings, {1});
+    for (const sim::ProcessEntry& p : table.Snapshot(90000)) {
+        if (p.image == sim::kLumoCoreImage)
+            table.Terminate(p.pid, 0, 90000);
     }
+    EXPECT_EQ(Count(table, sim::kLumoCoreImage, 90500), 0);
+    EXPECT_TRUE(table.Save(pattern));
+    return pattern;
+}
+
+TEST(SimDesktopManager, PendingComebackAndEventsSurviveSaveAndLoad) {
+    const std::string dir = SavedWithTheCoreTerminated();
     sim::ProcessTable later;
     ASSERT_TRUE(later.Load(dir));
     EXPECT_EQ(Count(later, sim::kLumoCoreImage, 0), 0);
@@ -212,21 +216,8 @@ TEST(SimDesktopManager, PendingComebackAndEventsSurviveSaveAndLoad) {
 // its own clock: the core it terminated comes back when that clock is 1500 ms on. Another caller starts
 // from its own first reading.
 TEST(SimDesktopManager, TheMachinesTimeMovesOnWithTheSameCallerAcrossLoads) {
-    char pattern[] = "/tmp/sim-processes-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    sim::DesktopManagerSettings settings;
-    settings.coreRestarts = true;
-    settings.restartMs = 1500;
     sim::ProcessTable::SetCaller(41);
-    {
-        sim::ProcessTable table = Booted(settings, {1});
-        for (const sim::ProcessEntry& p : table.Snapshot(90000)) {
-            if (p.image == sim::kLumoCoreImage)
-                table.Terminate(p.pid, 0, 90000);
-        }
-        ASSERT_TRUE(table.Save(dir));
-    }
+    const std::string dir = SavedWithTheCoreTerminated();
     const auto coresAt = [&dir](uint64_t callerMs) {
         sim::ProcessTable table;
         EXPECT_TRUE(table.Load(dir));
