@@ -188,7 +188,7 @@ private:
 // priority raise is also counted for the run record.
 class SimPower final : public Power {
 public:
-    SimPower(SimMachine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
+    explicit SimPower(SimMachine& machine) : machine_(machine) {}
     void SetHighPriority() override;
     void SetExecutionState(uint32_t flags) override;
     bool TakeActiveScheme() override;
@@ -201,7 +201,6 @@ public:
 
 private:
     SimMachine& machine_;
-    Clock& clock_;
     std::string scheme_; // the scheme taken; empty: none
 };
 

@@ -61,7 +61,7 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->envImpl = std::make_unique<simbackend::SimEnvironment>(machine);
     platform->clockImpl = std::make_unique<simbackend::SimClock>(machine);
     platform->processesImpl = std::make_unique<simbackend::SimProcesses>(machine, *platform->clockImpl);
-    platform->powerImpl = std::make_unique<simbackend::SimPower>(machine, *platform->clockImpl);
+    platform->powerImpl = std::make_unique<simbackend::SimPower>(machine);
     platform->namedObjectsImpl = std::make_unique<simbackend::SimNamedObjects>(machine, *platform->clockImpl);
     platform->librariesImpl = std::make_unique<simbackend::SimLibraries>(machine);
     platform->resourcesImpl = std::make_unique<simbackend::SimResources>(machine);
