@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "RunGoldens.h"
 #include "sim/Fpga.h"
 #include "sim/WindowsSide.h"
 
@@ -142,4 +143,8 @@ ProgramRun BenchMachine::Boot(const std::string& input) {
     run.exitCode =
         recorded.empty() ? run.raw.exitCode : static_cast<int>(std::strtoul(recorded.c_str(), nullptr, 10));
     return run;
+}
+
+void bench::ExpectLog(BenchMachine& machine, const std::string& golden) {
+    ExpectLog(machine.LogText(), golden);
 }

@@ -12,6 +12,9 @@ using testsupport::CalibrationSpinner;
 
 const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
 const char kProgramming[] = "Programming the FPGA:....... 00% ";
+const char kUpdated[] = "{progress+beep}\b \n\nExecution time = {digits} seconds\n";
+const char kRestartNow[] = "\n\n   For the display driver to be disabled, your system must be restarted.\n"
+                           "   Your system and VskQ740FwUpdater will be restarted now.\n";
 
 std::string Listing(int cards, bool calibrated, int unmapped) {
     std::string text =
@@ -39,8 +42,34 @@ std::string Logged(std::string console) {
     return console;
 }
 
-void ExpectLog(BenchMachine& machine, const std::string& golden) {
-    const std::string log = machine.LogText();
+std::string Asked() {
+    return std::string(testsupport::kPrompt) + testsupport::PromptErasure();
+}
+
+std::string SavedTranscript(const std::string& file, bool calibrated) {
+    return "\n===================\n{digits}-{digits}-{digits} "
+           "{digits}:{digits}:{digits}\n===================\n" +
+           Logged(UpToTheQuestion(2, file, calibrated)) +
+           "Programming the FPGA:....... 100% \n\nExecution time = {digits} seconds\n";
+}
+
+std::string FinalPass(const std::string& file, bool quiet, bool calibrated) {
+    return "\n\n" + SavedTranscript(file, calibrated) +
+           (quiet ? "" : "\n\n" + std::string(testsupport::kPressAnyKey) + "\n");
+}
+
+std::string TestRunUpTo(int count, const std::string& file) {
+    return UpToTheQuestion(2, file, true) + "\nTEST COUNT=" + std::to_string(count) +
+           "\nPress SPACE BAR to abort test..." + std::string(32, '\b');
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+void ExpectLog(const std::string& log, const std::string& golden) {
     const size_t header = testsupport::LogHeaderAt(log, 0);
     ASSERT_GT(header, 0u) << log;
     EXPECT_TRANSCRIPT(golden, log.substr(header));

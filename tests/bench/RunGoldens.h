@@ -1,10 +1,11 @@
-// The texts of whole runs on the default bench machines, shared by the scenario files: the listing, the
-// text up to the update question, the log's form of a console text and the log check.
+// The texts of whole runs on the default machines, shared by the bench scenario files and the Wine tests:
+// the listing, the text up to the update question, the update's end, the restart and final-pass texts, the
+// log's form of a console text and the log check.
 #pragma once
 
 #include <string>
 
-#include "BenchMachine.h"
+class BenchMachine;
 
 namespace bench {
 
@@ -28,7 +29,34 @@ extern const char kProgramming[];
 // opened) and without the calibration spinners, which only the console sees.
 std::string Logged(std::string console);
 
-// The log of the last run: its header, then the console text without what only the console sees.
+// The end of an update: the progress display to its end, then the time it took.
+extern const char kUpdated[];
+
+// The announcement of a disable that needs a restart.
+extern const char kRestartNow[];
+
+// The update question and its erasure.
+std::string Asked();
+
+// The transcript of a run that updated two cards with `file` (its lines calibrated or not), as the final
+// pass shows it again: the log header and the text as it stood on the screen (no spinner, no question: its
+// erasure took it off; the progress display at its end).
+std::string SavedTranscript(const std::string& file, bool calibrated = false);
+
+// What a final pass prints: the option parser's two line feeds, then the saved transcript (and the key
+// wait unless quiet).
+std::string FinalPass(const std::string& file, bool quiet, bool calibrated = false);
+
+// One run of the repeated-update test up to its programming line: the test's count and its 5-second poll,
+// taken off the screen by 32 backspaces.
+std::string TestRunUpTo(int count, const std::string& file);
+
+// A text with every `from` replaced by `to` (a card's listed version).
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
+
+// The last run's part of a log: its header, then the console text without what only the console sees.
+void ExpectLog(const std::string& log, const std::string& golden);
+// The same for the log of the machine's last run (defined with BenchMachine).
 void ExpectLog(BenchMachine& machine, const std::string& golden);
 
 } // namespace bench

@@ -17,16 +17,22 @@
 namespace {
 
 using bench::kProgramming;
+using bench::kRestartNow;
 using bench::kStream;
+using bench::kUpdated;
+using bench::Replaced;
+using bench::TestRunUpTo;
 using bench::UpToTheQuestion;
 using testsupport::kBanner;
 using testsupport::kPressAnyKey;
 
 const char kBooted[] = "Restarted: 0 restart-time file operations carried out\n";
-const char kRestartNow[] = "\n\n   For the display driver to be disabled, your system must be restarted.\n"
-                           "   Your system and VskQ740FwUpdater will be restarted now.\n";
-const char kUpdated[] = "{progress+beep}\b \n\nExecution time = {digits} seconds\n";
-const std::string kAsked = std::string(testsupport::kPrompt) + testsupport::PromptErasure();
+const std::string kAsked = bench::Asked();
+
+// A final pass after q740sim boot's line.
+std::string FinalPass(bool quiet) {
+    return kBooted + bench::FinalPass(kStream, quiet);
+}
 
 // What `q740sim show` says of the Windows side: from the display devices to the resume state.
 std::string State(BenchMachine& machine) {
@@ -82,24 +88,6 @@ std::string ConfigLine() {
                                      "Rotation=0\\r\\n\"");
 }
 
-// The transcript of a run that updated two cards, as the final pass shows it again: the log header and
-// the text as it stood on the screen (no spinner, no question: its erasure took it off; the progress
-// display at its end).
-std::string SavedTranscript() {
-    std::string text = UpToTheQuestion(2, kStream) + "Programming the FPGA:....... 100% \n\n"
-                                                     "Execution time = {digits} seconds\n";
-    text.erase(0, 2); // the banner's first line feeds come before the log is opened
-    return "\n===================\n{digits}-{digits}-{digits} "
-           "{digits}:{digits}:{digits}\n===================\n" +
-           text;
-}
-
-// A final pass: the option parser's two line feeds, then the saved transcript.
-std::string FinalPass(bool quiet) {
-    return kBooted + std::string("\n\n") + SavedTranscript() +
-           (quiet ? "" : "\n\n" + std::string(kPressAnyKey) + "\n");
-}
-
 // The desktop manager's processes that run, in the order of their pids ("Startup Core" for a session).
 std::string LumoProcesses(BenchMachine& machine) {
     const std::string table = testsupport::ReadFileText(machine.Dir() + "/processes.ini");
@@ -120,13 +108,6 @@ void Driver(BenchMachine& machine, const std::vector<std::pair<std::string, std:
             it = it->name == "display-driver" ? m.extraSections.erase(it) : it + 1;
         m.extraSections.push_back({"display-driver", settings});
     });
-}
-
-// A text with every card's listed version replaced.
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-    return text;
 }
 
 TEST(RunRestart, DriverDisabledAtOnceEndsWithTheFinalPassAfterOneRestart) {
@@ -299,13 +280,6 @@ void TwoStreams(BenchMachine& machine) {
         testsupport::WriteFileText(path + ".md5",
                                    Md5Hex(stream.data(), stream.size()) + "  " + name + ".xsvf\n");
     }
-}
-
-// One run of the repeated-update test up to its programming line: the test's count and its 5-second poll,
-// taken off the screen by 32 backspaces.
-std::string TestRunUpTo(int count, const std::string& file) {
-    return UpToTheQuestion(2, file, true) + "\nTEST COUNT=" + std::to_string(count) +
-           "\nPress SPACE BAR to abort test..." + std::string(32, '\b');
 }
 
 TEST(RunRestart, RepeatedUpdateTestCountsDownAcrossRestarts) {
