@@ -61,8 +61,14 @@ public:
         if (opened != ERROR_SUCCESS) {
             return opened;
         }
+        // For a string value whose last character is not a null, RegSetValueExW looks at the character
+        // after the data and, when that one is a null, stores it too, taking it for a terminator the count
+        // left out. Bytes stored as a string ("Config") would come back two bytes longer: the data goes from
+        // a copy followed by a character that is not a null, so that exactly these bytes are stored.
+        std::string data = value.data;
+        data.append(2, '\xFF');
         return ::RegSetValueExW(key.Get(), name.c_str(), 0, static_cast<DWORD>(value.type),
-                                reinterpret_cast<const BYTE*>(value.data.data()),
+                                reinterpret_cast<const BYTE*>(data.data()),
                                 static_cast<DWORD>(value.data.size()));
     }
 
