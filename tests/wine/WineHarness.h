@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -59,6 +64,13 @@ inline std::string WindowsPath(const std::string& hostPath) {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
+// A restart of the prefix: what wineboot printed (the programs RunOnce starts inherit its standard handles,
+// so their console text is there) and the exit codes of the programs of one image that it ran, in order.
+struct RestartResult {
+    testsupport::RunResult boot;
+    std::vector<int> exitCodes;
+};
+
 // A Wine prefix in a temporary folder: made by the first run, its server stopped and the folder removed
 // when the object goes.
 class WinePrefix {
@@ -97,13 +109,44 @@ public:
     }
 
     // Runs one of Wine's own programs ("reg", "cmd"), or another program by its host path, in the prefix.
-    testsupport::RunResult RunTool(const std::vector<std::string>& args, const Env& env = {}) {
+    testsupport::RunResult RunTool(const std::vector<std::string>& args, const Env& env = {},
+                                   const std::string& input = "", int timeoutSeconds = 60) {
         KeepServer();
         std::vector<std::string> argv{kWine};
         argv.insert(argv.end(), args.begin(), args.end());
-        testsupport::RunOptions options = Options("", 60);
+        testsupport::RunOptions options = Options(input, timeoutSeconds);
         options.env.insert(options.env.end(), env.begin(), env.end());
         return testsupport::RunProgram(argv, options);
+    }
+
+    // `wineboot --restart`: the pending file moves, then the HKLM RunOnce entries, each program waited for;
+    // `input` is what they read. Wine starts every process through a second fork, so the programs are no
+    // children of wineboot on the host: while the restart runs this process takes in the orphans, and those
+    // whose name starts as `image` does are reaped for their exit codes (waiting for `expected` of them).
+    RestartResult Restart(const std::string& image, size_t expected, const std::string& input = "",
+                          const Env& env = {}) {
+        KeepServer();
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+        RestartResult result;
+        result.boot = RunTool({"wineboot", "--restart"}, env, input, 600);
+        // Wine names a process after its image, cut to the 15 characters a host process name holds.
+        const std::string name = image.substr(0, 15);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (result.exitCodes.size() < expected && std::chrono::steady_clock::now() < until) {
+            siginfo_t info{};
+            if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            std::string comm = testsupport::ReadFileText("/proc/" + std::to_string(info.si_pid) + "/comm");
+            int status = 0;
+            ::waitpid(info.si_pid, &status, 0);
+            if (comm.compare(0, name.size(), name) == 0) {
+                result.exitCodes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+            }
+        }
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+        return result;
     }
 
     const std::string& Path() const { return prefix_; }
