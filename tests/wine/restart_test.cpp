@@ -76,10 +76,10 @@ protected:
     testsupport::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
         return prefix_.Run(args, input, Machine());
     }
-    // A restart that runs `runs` updater runs from RunOnce, which read `input`.
-    winetest::RestartResult Restart(const std::string& input = "", size_t runs = 1) {
+    // A restart whose RunOnce entry starts one run of the program, which reads `input`.
+    winetest::RestartResult Restart(const std::string& input = "") {
         EXPECT_EQ(Sim({"boot"}).exitCode, 0);
-        return prefix_.Restart(kImage, runs, input, Machine());
+        return prefix_.Restart(kImage, 1, input, Machine());
     }
 
     // What `reg query` prints of a key in the 32-bit view, where the program keeps its values (Wow6432Node
@@ -110,8 +110,7 @@ protected:
 
     // The registry texts as `reg query` prints them.
     std::string RunOnce(const std::string& options) const {
-        return "\r\nHKEY_LOCAL_"
-               "MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\r\n"
+        return "\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\r\n"
                "    VskQ740FwUpdater    REG_SZ    \"" +
                Path(winetest::ProgramPath()) + "\" " + options + "\r\n\r\n";
     }
@@ -120,9 +119,8 @@ protected:
     }
     static std::string LogValue(const std::string& saved) { return "    Log    REG_SZ    " + saved + "\r\n"; }
     std::string RestoreValue() const {
-        return "    Restore    REG_SZ    \"C:\\Program Files (x86)\\Veskora "
-               "Graphics\\Lumoview\\Veskora.LumoCmd.exe\" "
-               "/import \"C:\\users\\" +
+        return "    Restore    REG_SZ    \"C:\\Program Files (x86)\\Veskora Graphics\\Lumoview\\"
+               "Veskora.LumoCmd.exe\" /import \"C:\\users\\" +
                fs::path(UserFolder()).filename().string() + "\\Temp\\lvcfg.txt\"\r\n";
     }
     // reg prints the settings' bytes read as UTF-16: each unit a character its output cannot show.
