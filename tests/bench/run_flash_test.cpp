@@ -2,6 +2,7 @@
 // its exit code, and the firmware every card runs after the next restart (the FPGA configures itself from
 // its flash at power-up).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <fstream>
@@ -181,6 +182,27 @@ TEST(RunFlash, MinusXPlaysTheStreamThoughAVerifiedImageLiesBesideIt) {
                           "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" +
                           WarningBox(true) + kProgramming + "{progress+beep}" + kDone,
                       run.raw.out);
+    EXPECT_EQ(Version(machine, 0), "1.7.2");
+    EXPECT_EQ(Version(machine, 1), "1.7.2");
+}
+
+// A run killed while it writes the flashes leaves the FPGAs running what they ran (they configure from
+// the flash only at power-up), so the next run finds the cards as before and writes the image whole.
+TEST(RunFlash, AnUpdateKilledWhileWritingIsRunAgain) {
+    BenchMachine machine(NewCards(2));
+    const ProgramRun killed = machine.RunSignalled({"-f", kStream, "-q"}, "%-", SIGKILL);
+    ASSERT_FALSE(killed.raw.timedOut);
+    // Killed as the progress display runs: everything up to it is whole.
+    const size_t progress = killed.raw.out.find(kProgramming);
+    ASSERT_NE(progress, std::string::npos) << killed.raw.out;
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream), killed.raw.out.substr(0, progress + sizeof kProgramming - 1));
+    EXPECT_EQ(Version(machine, 0), "1.6.13");
+
+    const ProgramRun again = machine.Run({"-f", kStream, "-q"});
+    ASSERT_FALSE(again.raw.timedOut);
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream) + "{progress}" + kDone, again.raw.out);
+    EXPECT_EQ(again.exitCode, 0);
+    machine.Boot();
     EXPECT_EQ(Version(machine, 0), "1.7.2");
     EXPECT_EQ(Version(machine, 1), "1.7.2");
 }
