@@ -1,9 +1,10 @@
 // The display library under Wine: the stand-in atiadlxx.dll / atiadlxy.dll in the prefix's system32, where
 // a 64-bit process finds the 64-bit library under either name (a 32-bit one would be sent to SysWOW64 and
 // find only atiadlxy). Whole transcripts, logs and exit codes of runs over machines made by the native
-// q740sim: the versions read through the library, or through the cards' own engines when it cannot bind;
-// a card below 1.6.13 turning the run to the XSVF stream; and no library in system32, copies of it beside
-// the program: those are never loaded, so the flash image is checked on the cards' own engines.
+// q740sim: the versions read through the library (also when its first calls fail), or through the cards'
+// own engines when it cannot bind; a card below 1.6.13 turning the run to the XSVF stream; and no library
+// in system32, copies of it beside the program: those are never loaded, so the flash image is checked on
+// the cards' own engines.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -80,6 +81,14 @@ TEST(WineAdlTest, VersionsVersionGateAndACopyBesideTheProgram) {
         {"atiadlxy alone, lacking an optional name: the second name binds",
          with(newCards, {"--adl-missing", "ADL2_Display_Sharpness_Get"}),
          {"atiadlxy.dll"},
+         false,
+         quietNoRestart,
+         "",
+         throughLibrary,
+         1},
+        {"the library's first 50 calls fail: the settling rounds take them",
+         with(newCards, {"--adl-fails", "50"}),
+         {"atiadlxx.dll"},
          false,
          quietNoRestart,
          "",
