@@ -94,6 +94,15 @@ bool IsOption(const std::wstring& raw, std::initializer_list<const wchar_t*> spe
     return false;
 }
 
+// The path in quotes as the C runtime reads it back: backslashes that end the path are doubled, or the last
+// one would escape the closing quote and the argument would run on into the next ones.
+std::wstring Quoted(const std::wstring& path) {
+    size_t trailing = 0;
+    while (trailing < path.size() && path[path.size() - 1 - trailing] == L'\\')
+        ++trailing;
+    return L"\"" + path + std::wstring(trailing, L'\\') + L"\"";
+}
+
 } // namespace
 
 std::wstring RegisteredCommandLine(const std::wstring& commandLine, const std::wstring& modulePath,
@@ -124,7 +133,7 @@ std::wstring RegisteredCommandLine(const std::wstring& commandLine, const std::w
             const std::wstring path = Unquoted(text);
             const std::wstring full = fullPath ? fullPath(path) : path;
             if (full != path)
-                replacement[i + 1] = L"\"" + full + L"\"";
+                replacement[i + 1] = Quoted(full);
         }
         ++i;
     }

@@ -47,18 +47,18 @@ bool VerbFile(const std::string& arguments, const char* verb, std::string& file)
 
 } // namespace
 
-const std::vector<SettingField<DesktopManagerSettings>>& DesktopManagerFields() {
-    using F = SettingField<DesktopManagerSettings>;
-    static const std::vector<F> fields = {
-        F::Switch("close-event", &DesktopManagerSettings::closeEvent),
-        F::Number("close-ms", &DesktopManagerSettings::closeMs, 0, 600000),
-        F::Switch("core-restarts", &DesktopManagerSettings::coreRestarts),
-        F::Number("restart-ms", &DesktopManagerSettings::restartMs, 0, 600000),
-        F::Choice("unkillable", &DesktopManagerSettings::unkillable, kUnkillableNames),
-        F::Number("export-ms", &DesktopManagerSettings::exportMs, 0, 600000),
-        F::Number("import-ms", &DesktopManagerSettings::importMs, 0, 600000),
-        F::Choice("import", &DesktopManagerSettings::import, kImportNames),
-        F::Choice("settings", &DesktopManagerSettings::content, kContentNames),
+const std::vector<Field<DesktopManagerSettings>>& DesktopManagerFields() {
+    using S = DesktopManagerSettings;
+    static const std::vector<Field<S>> fields = {
+        BoolField("close-event", &S::closeEvent),
+        RangeField("close-ms", &S::closeMs, 0, 600000),
+        BoolField("core-restarts", &S::coreRestarts),
+        RangeField("restart-ms", &S::restartMs, 0, 600000),
+        NamesField("unkillable", &S::unkillable, kUnkillableNames),
+        RangeField("export-ms", &S::exportMs, 0, 600000),
+        RangeField("import-ms", &S::importMs, 0, 600000),
+        NamesField("import", &S::import, kImportNames),
+        NamesField("settings", &S::content, kContentNames),
     };
     return fields;
 }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Fields.h"
 #include "sim/Processes.h"
-#include "sim/SettingFields.h"
 
 namespace sim {
 
@@ -39,7 +39,7 @@ struct DesktopManagerSettings {
     uint32_t import = 0;       // "import": ok, fails (exit code 3) or no-exit-code
     uint32_t content = 0;      // "settings": text, percent, odd-length or binary
 };
-const std::vector<SettingField<DesktopManagerSettings>>& DesktopManagerFields();
+const std::vector<Field<DesktopManagerSettings>>& DesktopManagerFields();
 
 // "C:\Program Files (x86)\Veskora Graphics\Lumoview\" on 64-bit Windows, "C:\Program Files\..." on 32-bit.
 std::string LumoFolder(bool os64);

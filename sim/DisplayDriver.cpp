@@ -204,15 +204,15 @@ bool ParseDeviceState(const std::string& name, DeviceState& state) {
     return false;
 }
 
-const std::vector<SettingField<DisplayDriverSettings>>& DisplayDriverFields() {
-    using F = SettingField<DisplayDriverSettings>;
-    static const std::vector<F> fields = {
-        F::Number("driver-files", &DisplayDriverSettings::driverFiles, 0, 100000),
-        F::Switch("disable-needs-restart", &DisplayDriverSettings::disableNeedsRestart),
-        F::Switch("enable-needs-restart", &DisplayDriverSettings::enableNeedsRestart),
-        F::Switch("tool-starts", &DisplayDriverSettings::toolStarts),
-        F::Switch("tool-exit-code", &DisplayDriverSettings::exitCodeReadable),
-        F::Number("tool-ms", &DisplayDriverSettings::toolMs, 0, 600000),
+const std::vector<Field<DisplayDriverSettings>>& DisplayDriverFields() {
+    using S = DisplayDriverSettings;
+    static const std::vector<Field<S>> fields = {
+        RangeField("driver-files", &S::driverFiles, 0, 100000),
+        BoolField("disable-needs-restart", &S::disableNeedsRestart),
+        BoolField("enable-needs-restart", &S::enableNeedsRestart),
+        BoolField("tool-starts", &S::toolStarts),
+        BoolField("tool-exit-code", &S::exitCodeReadable),
+        RangeField("tool-ms", &S::toolMs, 0, 600000),
     };
     return fields;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/SettingFields.h"
+#include "sim/Fields.h"
 
 namespace sim {
 
@@ -31,7 +31,7 @@ struct DisplayDriverSettings {
     bool exitCodeReadable = true;     // "tool-exit-code": false, its exit code cannot be read
     uint32_t toolMs = 700;            // "tool-ms": how long one run of the tool takes (virtual time)
 };
-const std::vector<SettingField<DisplayDriverSettings>>& DisplayDriverFields();
+const std::vector<Field<DisplayDriverSettings>>& DisplayDriverFields();
 
 // One device node: what the PCI function reports and the node's state.
 struct DisplayDevice {

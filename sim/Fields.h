@@ -99,6 +99,23 @@ Field<S> ChoiceField(const char* key, bool S::*member, const char* whenTrue, con
         option};
 }
 
+// One of the words of a null-ended list, compared without case; the member holds the word's index.
+template <class S>
+Field<S> NamesField(const char* key, uint32_t S::*member, const char* const* names,
+                    CreateOption option = {}) {
+    return {key,
+            [member, names](S& s, const std::string& v) {
+                for (uint32_t i = 0; names[i] != nullptr; ++i) {
+                    if (FoldCaseAscii(Trim(v)) == FoldCaseAscii(names[i])) {
+                        s.*member = i;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            [member, names](const S& s) { return std::string(names[s.*member]); }, option};
+}
+
 // Any text, kept as it is.
 template <class S> Field<S> TextField(const char* key, std::string S::*member, CreateOption option = {}) {
     return {key,

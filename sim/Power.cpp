@@ -33,11 +33,11 @@ auto AcValue(State& state, const std::string& subgroup, const std::string& setti
     return nullptr;
 }
 
-struct Field {
+struct StateNumber {
     const char* key;
     uint32_t PowerState::*member;
 };
-const Field kNumbers[] = {
+const StateNumber kNumbers[] = {
     {"ac-min-processor", &PowerState::acMinProcessor},
     {"ac-display-timeout", &PowerState::acDisplayTimeout},
     {"dc-min-processor", &PowerState::dcMinProcessor},
@@ -51,17 +51,17 @@ const Field kNumbers[] = {
 
 } // namespace
 
-const std::vector<SettingField<PowerSettings>>& PowerFields() {
-    using F = SettingField<PowerSettings>;
-    static const std::vector<F> fields = {
-        F::Number("ac-min-processor", &PowerSettings::acMinProcessor, 0, 100),
-        F::Number("ac-display-timeout", &PowerSettings::acDisplayTimeout),
-        F::Number("dc-min-processor", &PowerSettings::dcMinProcessor, 0, 100),
-        F::Number("dc-display-timeout", &PowerSettings::dcDisplayTimeout),
-        F::Switch("read-fails", &PowerSettings::readFails),
-        F::Switch("write-fails", &PowerSettings::writeFails),
-        F::Switch("shutdown-privilege", &PowerSettings::shutdownPrivilege),
-        F::Switch("restart-refused", &PowerSettings::restartRefused),
+const std::vector<Field<PowerSettings>>& PowerFields() {
+    using S = PowerSettings;
+    static const std::vector<Field<S>> fields = {
+        RangeField("ac-min-processor", &S::acMinProcessor, 0, 100),
+        NumberField("ac-display-timeout", &S::acDisplayTimeout),
+        RangeField("dc-min-processor", &S::dcMinProcessor, 0, 100),
+        NumberField("dc-display-timeout", &S::dcDisplayTimeout),
+        BoolField("read-fails", &S::readFails),
+        BoolField("write-fails", &S::writeFails),
+        BoolField("shutdown-privilege", &S::shutdownPrivilege),
+        BoolField("restart-refused", &S::restartRefused),
     };
     return fields;
 }
@@ -210,7 +210,7 @@ bool LoadPower(const std::string& dir, const PowerSettings& settings, PowerState
             Unquote(*found, value);
     };
     text_(scheme, "active", state.activeScheme);
-    for (const Field& field : kNumbers) {
+    for (const StateNumber& field : kNumbers) {
         number(scheme, field.key, state.*field.member);
         number(process, field.key, state.*field.member);
     }
@@ -235,7 +235,7 @@ bool LoadPower(const std::string& dir, const PowerSettings& settings, PowerState
 bool SavePower(const std::string& dir, const PowerState& state) {
     IniSection scheme{"scheme", {}}, process{"process", {}}, restart{"restart", {}};
     scheme.Set("active", Quote(state.activeScheme));
-    for (const Field& field : kNumbers) {
+    for (const StateNumber& field : kNumbers) {
         const bool perProcess =
             field.member == &PowerState::executionState || field.member == &PowerState::priorityClass;
         (perProcess ? process : scheme).Set(field.key, std::to_string(state.*field.member));

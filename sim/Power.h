@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/SettingFields.h"
+#include "sim/Fields.h"
 
 namespace sim {
 
@@ -47,7 +47,7 @@ struct PowerSettings {
     bool shutdownPrivilege = true;   // "shutdown-privilege": the token holds SeShutdownPrivilege
     bool restartRefused = false;     // "restart-refused": the restart request is refused
 };
-const std::vector<SettingField<PowerSettings>>& PowerFields();
+const std::vector<Field<PowerSettings>>& PowerFields();
 
 struct RestartRequest {
     bool requested = false;

@@ -68,11 +68,11 @@ ProcessEntry ReadEntry(const IniSection& section) {
 
 } // namespace
 
-const std::vector<SettingField<SessionSettings>>& SessionFields() {
-    using F = SettingField<SessionSettings>;
-    static const std::vector<F> fields = {
-        F::Text("users", &SessionSettings::users),
-        F::Switch("enumeration-fails", &SessionSettings::enumerationFails),
+const std::vector<Field<SessionSettings>>& SessionFields() {
+    using S = SessionSettings;
+    static const std::vector<Field<S>> fields = {
+        TextField("users", &S::users),
+        BoolField("enumeration-fails", &S::enumerationFails),
     };
     return fields;
 }

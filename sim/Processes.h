@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/SettingFields.h"
+#include "sim/Fields.h"
 
 namespace sim {
 
@@ -37,7 +37,7 @@ struct SessionSettings {
     std::string users = "1";       // "users": the logged-on user sessions, ';'-separated ids ("1;2")
     bool enumerationFails = false; // "enumeration-fails": WTSEnumerateSessions fails
 };
-const std::vector<SettingField<SessionSettings>>& SessionFields();
+const std::vector<Field<SessionSettings>>& SessionFields();
 // Session 0 ("Services", disconnected) and the user sessions, the first "Console", the others "RDP-Tcp#N".
 // False (the list empty) when the settings say the enumeration fails.
 bool EnumerateSessions(const SessionSettings& settings, std::vector<SessionInfo>& sessions);

@@ -11,10 +11,14 @@ namespace {
 
 template <class Settings>
 bool ReadSection(const MachineDescription& machine, const char* name,
-                 const std::vector<SettingField<Settings>>& fields, Settings& settings, std::string& error) {
+                 const std::vector<Field<Settings>>& fields, Settings& settings, std::string& error) {
     for (const IniSection& section : machine.extraSections) {
-        if (FoldCaseAscii(Trim(section.name)) == FoldCaseAscii(name))
-            return ReadSettingFields(fields, section.entries, name, settings, error);
+        if (FoldCaseAscii(Trim(section.name)) != FoldCaseAscii(name))
+            continue;
+        const FieldError bad = ReadFields(fields, section.entries, settings);
+        if (bad)
+            error = std::string("[") + name + "] bad value of " + bad.key + ": " + bad.value;
+        return !bad;
     }
     return true;
 }

@@ -46,6 +46,10 @@ TEST(RegisteredCommandLine, ProgramAndFilesBecomeAbsoluteAndTheCountGoesDown) {
         // Only the first -f names the update file; a file name that looks like an option is a file.
         {L"VskQ740FwUpdater -f -q -f x", -1,
          L"\"C:\\Program Files\\Veskora\\VskQ740FwUpdater.exe\" -f \"C:\\Program Files\\Veskora\\-q\" -f x"},
+        // A completed path that ends in a backslash keeps its closing quote: the backslash is doubled.
+        {L"VskQ740FwUpdater -f fw\\ -q", -1,
+         L"\"C:\\Program Files\\Veskora\\VskQ740FwUpdater.exe\" -f \"C:\\Program Files\\Veskora\\fw\\\\\" "
+         L"-q"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.started)));
