@@ -26,17 +26,8 @@ std::string Listing(int cards, bool calibrated, int unmapped) {
 }
 
 std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated, int unmapped) {
-    return testsupport::kBanner + Listing(cards, calibrated, unmapped) + "\n   XSVF update file: " + file +
-           "\n   Calibration...  Done.\n   Update will take up to " + (calibrated ? "{3|5}" : "3") +
-           " minutes.\n" + testsupport::WarningBox(true);
-}
-
-std::string Logged(std::string console) {
-    console.erase(0, 2);
-    const std::string spinner = CalibrationSpinner();
-    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
-        console.erase(at, spinner.size());
-    return console;
+    return testsupport::kBanner + Listing(cards, calibrated, unmapped) +
+           testsupport::Announcement(file, calibrated ? "{3|5}" : "3") + testsupport::WarningBox(true);
 }
 
 void ExpectLog(BenchMachine& machine, const std::string& golden) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "BenchMachine.h"
+#include "Goldens.h"
 
 namespace bench {
 
@@ -24,9 +25,7 @@ std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated 
 // The progress line as it starts.
 extern const char kProgramming[];
 
-// The log's text of a console text: without the banner's first two line feeds (written before the log is
-// opened) and without the calibration spinners, which only the console sees.
-std::string Logged(std::string console);
+using testsupport::Logged;
 
 // The log of the last run: its header, then the console text without what only the console sees.
 void ExpectLog(BenchMachine& machine, const std::string& golden);

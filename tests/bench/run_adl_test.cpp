@@ -22,19 +22,15 @@ using testsupport::WarningBox;
 const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
 const char kProgramKey[] = "SOFTWARE\\WOW6432Node\\Veskora Graphics\\VskQ740FwUpdater";
 
-const std::string kAborted = std::string(testsupport::kPrompt) + testsupport::PromptErasure() +
-                             "   Update aborted.\n\n" + testsupport::kPressAnyKey;
+const std::string kAborted = testsupport::AbortedAtTheQuestion();
 
 std::string Announcement(int minutes) {
-    return "\n   XSVF update file: " + kStream + "\n   Calibration...  Done.\n   Update will take up to " +
-           std::to_string(minutes) + " minutes.\n";
+    return testsupport::Announcement(kStream, std::to_string(minutes));
 }
 
 std::string Listing(const std::string& location0, const std::string& version0, const std::string& location1,
                     const std::string& version1) {
-    return "   Found 2 Veskora Q740 graphics cards:\n PCIe Bus: 0x" + location0 +
-           "   FPGA version: " + version0 + "\n PCIe Bus: 0x" + location1 + "   FPGA version: " + version1 +
-           "\n";
+    return testsupport::CardListing({{location0, version0}, {location1, version1}});
 }
 
 // The log after its header: the console text without the banner's first two line feeds (written before
@@ -52,7 +48,7 @@ void ExpectLog(BenchMachine& machine, const std::string& console) {
 void DisableNeedsRestart(sim::MachineDescription& m) {
     m.extraSections.push_back({"display-driver", {{"disable-needs-restart", "1"}}});
 }
-const char kDriverStep[] = "\n\n   For the display driver to be enabled, your system must be restarted.\n";
+const std::string kDriverStep = testsupport::kDriverNeedsRestart;
 
 // Two cards on one bus and device, functions 0 and 1 (the first card's audio function gives way).
 void TwoFunctionsOfOneDevice(sim::MachineDescription& m) {
@@ -196,16 +192,13 @@ TEST(RunAdl, VersionsMatchBusTestSpeedsAndEstimates) {
         args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
         const ProgramRun run = machine.Run(args, "n");
         ASSERT_FALSE(run.raw.timedOut);
-        const std::string listed = Listing(c.locations[0], c.versions[0], c.locations[1], c.versions[1]);
+        const std::vector<std::pair<std::string, std::string>> cards = {{c.locations[0], c.versions[0]},
+                                                                        {c.locations[1], c.versions[1]}};
+        const std::string listed = testsupport::CardListing(cards);
         const std::string tail =
             c.end == End::Library ? Announcement(c.minutes) + WarningBox(false) + kAborted : kDriverStep;
-        std::string console = listed;
-        if (c.end == End::Xsvf) {
-            // Each card's lines are calibrated right before its line.
-            const std::string spinner = testsupport::CalibrationSpinner();
-            console.insert(console.find(" PCIe"), spinner);
-            console.insert(console.rfind(" PCIe"), spinner);
-        }
+        // On the XSVF stream each card's lines are calibrated right before its line.
+        const std::string console = testsupport::CardListing(cards, c.end == End::Xsvf);
         EXPECT_TRANSCRIPT(kBanner + console + tail, run.raw.out);
         ExpectLog(machine, kBanner + listed + tail);
         EXPECT_EQ(run.exitCode, c.end == End::Library ? 0 : 3);

@@ -52,18 +52,15 @@ std::vector<std::string> NewCards(int cards, const std::vector<std::string>& mor
 }
 
 std::string Listing(int cards) {
-    std::string text =
-        "   Found " + std::to_string(cards) + " Veskora Q740 graphics card" + (cards == 1 ? ":\n" : "s:\n");
+    std::vector<std::pair<std::string, std::string>> listed;
     for (int i = 0; i < cards; ++i)
-        text += " PCIe Bus: 0x0" + std::to_string(3 + i) + "00   FPGA version: 1.6.13\n";
-    return text;
+        listed.push_back({"0" + std::to_string(3 + i) + "00", "1.6.13"});
+    return testsupport::CardListing(listed);
 }
 
 // Up to the progress display of a flash-image update of `cards` cards with the update file `file`.
 std::string UpToProgress(int cards, const std::string& file) {
-    return kBanner + Listing(cards) + "\n   XSVF update file: " + file +
-           "\n   Calibration...  Done.\n   Update will take up to 3 minutes.\n" + WarningBox(false) +
-           kProgramming;
+    return kBanner + Listing(cards) + testsupport::Announcement(file, "3") + WarningBox(false) + kProgramming;
 }
 
 void ExpectLog(BenchMachine& machine, const std::string& golden) {
@@ -178,9 +175,8 @@ TEST(RunFlash, MinusXPlaysTheStreamThoughAVerifiedImageLiesBesideIt) {
     for (int i = 0; i < 2; ++i)
         listing += testsupport::CalibrationSpinner() + " PCIe Bus: 0x0" + std::to_string(3 + i) +
                    "00   FPGA version: 1.6.13\n";
-    EXPECT_TRANSCRIPT(kBanner + listing + "\n   XSVF update file: " + kStream +
-                          "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" +
-                          WarningBox(true) + kProgramming + "{progress+beep}" + kDone,
+    EXPECT_TRANSCRIPT(kBanner + listing + testsupport::Announcement(kStream, "{3|5}") + WarningBox(true) +
+                          kProgramming + "{progress+beep}" + kDone,
                       run.raw.out);
     EXPECT_EQ(Version(machine, 0), "1.7.2");
     EXPECT_EQ(Version(machine, 1), "1.7.2");
