@@ -3,6 +3,7 @@
 // size on the 32-bit platform. Shared by the binder and by the simulator's stand-in libraries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The library's memory callback uses the standard calling convention; its entry points use the C one.
@@ -31,6 +32,8 @@ struct ADLI2CLargePayload {
     char* pBuffer;
 };
 }
+static_assert(offsetof(ADLI2CLargePayload, pBuffer) == 32 && sizeof(ADLI2CLargePayload) == 32 + sizeof(char*),
+              "the record is 36 bytes on the 32-bit program and 40 on the x86_64 build");
 
 constexpr int32_t kAdlOk = 0;
 constexpr int32_t kAdlErrNotInit = -2;

@@ -235,6 +235,7 @@ int CUpdateRun::Run(int argc, char** argv) {
             resume_.WriteRunOnce(RegisteredCommand(options_.testCount - 1));
         lumo_.Close();
     };
+    phase.unbindAdl = [this] { adlBinder_.Unbind(); };
     const tagUpdatePhaseOutcome outcome = CUpdatePhase(platform_, printer_, phase).Run();
     // Without workers nothing goes through the display library any more: it and its context go.
     if (!outcome.updated)
@@ -243,10 +244,15 @@ int CUpdateRun::Run(int argc, char** argv) {
         return EndOnControlEvent();
     if (outcome.updated)
         result_ = outcome.result;
-    if (outcome.refused)
-        result_ = 1;
     if (outcome.updated)
         imageVerified_ = outcome.imageVerified;
+    if (outcome.updated && outcome.result == 0 && imageVerified_ && adlMode_) {
+        // The cards written through the display library are checked by the final pass after the restart.
+        std::vector<int32_t> adapters;
+        for (int32_t i = 0; i < cards_.count; ++i)
+            adapters.push_back(cards_.jobs[static_cast<size_t>(i)].adlIndex);
+        resume_.WriteValidate(adapters);
+    }
     if (!outcome.updated && !outcome.aborted)
         return End(false); // nothing to write: the cards were only listed
     const tagUpdateFinishOutcome finish =

@@ -9,8 +9,11 @@
 # equal amounts of work that is also the throughput ratio.
 #
 # Times: the least of the repetitions (five unless a benchmark sets its own), of the CPU time, or of the wall
-# time for benchmarks timed by wall time (the name ends in /real_time). A shared machine only ever makes a
-# run slower, so the least of several runs is the one nearest to the code's own cost.
+# time for benchmarks timed by wall time (the name ends in /real_time), or of the time a benchmark computes
+# itself (/manual_time). A shared machine only ever makes a run slower, so the least of several runs is the
+# one nearest to the code's own cost. The timing suffix is not part of the name a reference is found by.
+# Counters whose name begins with "ratio" are printed too (the least of the repetitions' values is not
+# taken: such a ratio does not depend on timing).
 set -euo pipefail
 
 if [[ $# -lt 1 || ! -x "$1" ]]; then
@@ -33,15 +36,19 @@ with open(sys.argv[1]) as f:
     data = json.load(f)
 
 times = {}
+ratios = {}
 order = []
 for b in data.get("benchmarks", []):
     if b.get("error_occurred") or b.get("run_type") == "aggregate":
         continue
     name = b.get("run_name", b["name"])
-    t = b["real_time"] if name.endswith("/real_time") else b["cpu_time"]
+    wall = name.endswith("/real_time") or name.endswith("/manual_time")
+    t = b["real_time"] if wall else b["cpu_time"]
+    name = re.sub(r"/(real|manual)_time$", "", name)
     if name not in times:
         order.append(name)
         times[name] = t
+        ratios[name] = {k: v for k, v in b.items() if k.startswith("ratio")}
     times[name] = min(times[name], t)
 
 def split(name):
@@ -53,6 +60,8 @@ width = max((len(n) for n in order), default=0)
 print("%-*s  %s" % (width, "benchmark", "ratio to reference (reference time / time)"))
 missing = 0
 for name in order:
+    for counter, value in sorted(ratios[name].items()):
+        print("%-*s  %s %.3f" % (width, name, counter, value))
     group, variant, args = split(name)
     if variant == "Reference":
         continue

@@ -140,6 +140,9 @@ void CUpdatePhase::ShowProgress() {
 int CUpdatePhase::CollectResults() {
     int result = 0;
     tagCardSet& set = input_.cards;
+    // Every worker has returned: nothing goes through the display library any more.
+    if (input_.adlMode && input_.unbindAdl)
+        input_.unbindAdl();
     for (int32_t i = 0; i < set.count; ++i) {
         tagDeviceUpdate& job = set.jobs[static_cast<size_t>(i)];
         const int32_t code = job.Result();
@@ -243,19 +246,6 @@ tagUpdatePhaseOutcome CUpdatePhase::Run() {
     printer_.Print(L"   Calibration... ");
     TestBuses();
     printer_.Print(L" Done.\n   Update will take up to %d minutes.\n", EstimateMinutes());
-    if (imageVerified_ && input_.adlMode) {
-        // The flash writer is not carried through the display library yet: stop before anything is written.
-        printer_.SetColour(CPrinter::kRed);
-        printer_.Print(L"\n   ERROR: This version of VskQ740FwUpdater cannot write the flash image.\n"
-                       L"   Run VskQ740FwUpdater with the -x command line parameter to update through the "
-                       L"XSVF file.\n\n");
-        printer_.SetColour(CPrinter::kNormal);
-        ClosePorts(false);
-        tagUpdatePhaseOutcome refused;
-        refused.aborted = true;
-        refused.refused = true;
-        return refused;
-    }
     PrintWarningBox();
 
     bool aborted = false;

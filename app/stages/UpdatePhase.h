@@ -28,6 +28,8 @@ struct tagUpdatePhaseInput {
     // Runs once the prompt is passed, just before the workers start (the test's RunOnce entry, the desktop
     // manager closed).
     std::function<void()> beforeWorkers = {};
+    // With `adlMode`: runs once every worker has returned, before the ports close (the display library goes).
+    std::function<void()> unbindAdl = {};
 };
 
 struct tagUpdatePhaseOutcome {
@@ -38,9 +40,6 @@ struct tagUpdatePhaseOutcome {
     bool imageVerified = false;
     // The prompt (or the test's space bar) stopped the update; nothing was written.
     bool aborted = false;
-    // The flash image would have gone through the display library, which this build cannot do (with
-    // `aborted`): nothing was written.
-    bool refused = false;
     // A console control event came before the workers started: none was started.
     bool stopped = false;
 };

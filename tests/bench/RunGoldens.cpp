@@ -29,32 +29,23 @@ std::string Listing(int cards, bool calibrated, int unmapped) {
 }
 
 std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated, int unmapped) {
-    return testsupport::kBanner + Listing(cards, calibrated, unmapped) + "\n   XSVF update file: " + file +
-           "\n   Calibration...  Done.\n   Update will take up to " + (calibrated ? "{3|5}" : "3") +
-           " minutes.\n" + testsupport::WarningBox(true);
-}
-
-std::string Logged(std::string console) {
-    console.erase(0, 2);
-    const std::string spinner = CalibrationSpinner();
-    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
-        console.erase(at, spinner.size());
-    return console;
+    return testsupport::kBanner + Listing(cards, calibrated, unmapped) +
+           testsupport::Announcement(file, calibrated ? "{3|5}" : "3") + testsupport::WarningBox(true);
 }
 
 std::string Asked() {
     return std::string(testsupport::kPrompt) + testsupport::PromptErasure();
 }
 
-std::string SavedTranscript(const std::string& file, bool calibrated) {
+std::string SavedTranscript(const std::string& upToTheQuestion) {
     return "\n===================\n{digits}-{digits}-{digits} "
            "{digits}:{digits}:{digits}\n===================\n" +
-           Logged(UpToTheQuestion(2, file, calibrated)) +
+           Logged(upToTheQuestion) +
            "Programming the FPGA:....... 100% \n\nExecution time = {digits} seconds\n";
 }
 
-std::string FinalPass(const std::string& file, bool quiet, bool calibrated) {
-    return "\n\n" + SavedTranscript(file, calibrated) +
+std::string FinalPass(const std::string& upToTheQuestion, bool quiet) {
+    return "\n\n" + SavedTranscript(upToTheQuestion) +
            (quiet ? "" : "\n\n" + std::string(testsupport::kPressAnyKey) + "\n");
 }
 

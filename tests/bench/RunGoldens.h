@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "Goldens.h"
+
 class BenchMachine;
 
 namespace bench {
@@ -25,9 +27,7 @@ std::string UpToTheQuestion(int cards, const std::string& file, bool calibrated 
 // The progress line as it starts.
 extern const char kProgramming[];
 
-// The log's text of a console text: without the banner's first two line feeds (written before the log is
-// opened) and without the calibration spinners, which only the console sees.
-std::string Logged(std::string console);
+using testsupport::Logged;
 
 // The end of an update: the progress display to its end, then the time it took.
 extern const char kUpdated[];
@@ -38,14 +38,14 @@ extern const char kRestartNow[];
 // The update question and its erasure.
 std::string Asked();
 
-// The transcript of a run that updated two cards with `file` (its lines calibrated or not), as the final
-// pass shows it again: the log header and the text as it stood on the screen (no spinner, no question: its
+// The transcript of a run that updated two cards, given its text up to the question, as the final pass
+// shows it again: the log header and the text as it stood on the screen (no spinner, no question: its
 // erasure took it off; the progress display at its end).
-std::string SavedTranscript(const std::string& file, bool calibrated = false);
+std::string SavedTranscript(const std::string& upToTheQuestion);
 
 // What a final pass prints: the option parser's two line feeds, then the saved transcript (and the key
 // wait unless quiet).
-std::string FinalPass(const std::string& file, bool quiet, bool calibrated = false);
+std::string FinalPass(const std::string& upToTheQuestion, bool quiet);
 
 // One run of the repeated-update test up to its programming line: the test's count and its 5-second poll,
 // taken off the screen by 32 backspaces.

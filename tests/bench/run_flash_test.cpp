@@ -2,6 +2,7 @@
 // its exit code, and the firmware every card runs after the next restart (the FPGA configures itself from
 // its flash at power-up).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <fstream>
@@ -51,18 +52,15 @@ std::vector<std::string> NewCards(int cards, const std::vector<std::string>& mor
 }
 
 std::string Listing(int cards) {
-    std::string text =
-        "   Found " + std::to_string(cards) + " Veskora Q740 graphics card" + (cards == 1 ? ":\n" : "s:\n");
+    std::vector<std::pair<std::string, std::string>> listed;
     for (int i = 0; i < cards; ++i)
-        text += " PCIe Bus: 0x0" + std::to_string(3 + i) + "00   FPGA version: 1.6.13\n";
-    return text;
+        listed.push_back({"0" + std::to_string(3 + i) + "00", "1.6.13"});
+    return testsupport::CardListing(listed);
 }
 
 // Up to the progress display of a flash-image update of `cards` cards with the update file `file`.
 std::string UpToProgress(int cards, const std::string& file) {
-    return kBanner + Listing(cards) + "\n   XSVF update file: " + file +
-           "\n   Calibration...  Done.\n   Update will take up to 3 minutes.\n" + WarningBox(false) +
-           kProgramming;
+    return kBanner + Listing(cards) + testsupport::Announcement(file, "3") + WarningBox(false) + kProgramming;
 }
 
 void ExpectLog(BenchMachine& machine, const std::string& golden) {
@@ -177,10 +175,30 @@ TEST(RunFlash, MinusXPlaysTheStreamThoughAVerifiedImageLiesBesideIt) {
     for (int i = 0; i < 2; ++i)
         listing += testsupport::CalibrationSpinner() + " PCIe Bus: 0x0" + std::to_string(3 + i) +
                    "00   FPGA version: 1.6.13\n";
-    EXPECT_TRANSCRIPT(kBanner + listing + "\n   XSVF update file: " + kStream +
-                          "\n   Calibration...  Done.\n   Update will take up to {3|5} minutes.\n" +
-                          WarningBox(true) + kProgramming + "{progress+beep}" + kDone,
+    EXPECT_TRANSCRIPT(kBanner + listing + testsupport::Announcement(kStream, "{3|5}") + WarningBox(true) +
+                          kProgramming + "{progress+beep}" + kDone,
                       run.raw.out);
+    EXPECT_EQ(Version(machine, 0), "1.7.2");
+    EXPECT_EQ(Version(machine, 1), "1.7.2");
+}
+
+// A run killed while it writes the flashes leaves the FPGAs running what they ran (they configure from
+// the flash only at power-up), so the next run finds the cards as before and writes the image whole.
+TEST(RunFlash, AnUpdateKilledWhileWritingIsRunAgain) {
+    BenchMachine machine(NewCards(2));
+    const ProgramRun killed = machine.RunSignalled({"-f", kStream, "-q"}, "%-", SIGKILL);
+    ASSERT_FALSE(killed.raw.timedOut);
+    // Killed as the progress display runs: everything up to it is whole.
+    const size_t progress = killed.raw.out.find(kProgramming);
+    ASSERT_NE(progress, std::string::npos) << killed.raw.out;
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream), killed.raw.out.substr(0, progress + sizeof kProgramming - 1));
+    EXPECT_EQ(Version(machine, 0), "1.6.13");
+
+    const ProgramRun again = machine.Run({"-f", kStream, "-q"});
+    ASSERT_FALSE(again.raw.timedOut);
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream) + "{progress}" + kDone, again.raw.out);
+    EXPECT_EQ(again.exitCode, 0);
+    machine.Boot();
     EXPECT_EQ(Version(machine, 0), "1.7.2");
     EXPECT_EQ(Version(machine, 1), "1.7.2");
 }

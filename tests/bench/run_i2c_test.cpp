@@ -19,18 +19,15 @@ const std::string kStream = std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf";
 
 // The listing of the default machine's two cards with these versions.
 std::string Listing(const std::string& first, const std::string& second) {
-    return "   Found 2 Veskora Q740 graphics cards:\n PCIe Bus: 0x0300   FPGA version: " + first +
-           "\n PCIe Bus: 0x0400   FPGA version: " + second + "\n";
+    return testsupport::CardListing({{"0300", first}, {"0400", second}});
 }
 
 std::string Announcement(int minutes) {
-    return "\n   XSVF update file: " + kStream + "\n   Calibration...  Done.\n   Update will take up to " +
-           std::to_string(minutes) + " minutes.\n";
+    return testsupport::Announcement(kStream, std::to_string(minutes));
 }
 
 TEST(RunI2c, VersionsBusTestSpeedsAndEstimates) {
-    const std::string aborted = std::string(testsupport::kPrompt) + testsupport::PromptErasure() +
-                                "   Update aborted.\n\n" + testsupport::kPressAnyKey;
+    const std::string aborted = testsupport::AbortedAtTheQuestion();
     struct Case {
         const char* name;
         std::vector<std::string> create;

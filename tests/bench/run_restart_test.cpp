@@ -31,7 +31,7 @@ const std::string kAsked = bench::Asked();
 
 // A final pass after q740sim boot's line.
 std::string FinalPass(bool quiet) {
-    return kBooted + bench::FinalPass(kStream, quiet);
+    return kBooted + bench::FinalPass(UpToTheQuestion(2, kStream), quiet);
 }
 
 // What `q740sim show` says of the Windows side: from the display devices to the resume state.
@@ -126,6 +126,43 @@ TEST(RunRestart, DriverDisabledAtOnceEndsWithTheFinalPassAfterOneRestart) {
     EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
     EXPECT_EQ(machine.FpgaVersion(1), "1.7.2");
     EXPECT_EQ(LumoProcesses(machine), "Startup Core");
+}
+
+// The flash image through the display library, the driver staying up: the cards are written through their
+// adapters, the card count and adapter indexes are kept for the final pass, which checks every card
+// through the library at 50 kHz after the restart, in which the FPGAs configure from their flash.
+TEST(RunRestart, FlashImageThroughTheLibraryIsCheckedByTheFinalPass) {
+    BenchMachine machine({"--virtual-clock", "--display-library", "--adl-records", "2", "--card",
+                          "0:fpga-version=1.6.13", "--card", "1:fpga-version=2.0.0"});
+    const std::string upToTheQuestion =
+        std::string(kBanner) +
+        "   Found 2 Veskora Q740 graphics cards:\n PCIe Bus: 0x0300   FPGA version: 1.6.13\n"
+        " PCIe Bus: 0x0400   FPGA version: 2.0.0\n\n   XSVF update file: " +
+        kStream + "\n   Calibration...  Done.\n   Update will take up to 16 minutes.\n" +
+        testsupport::WarningBox(false);
+    // The adapter indexes stay until the next such update writes them again.
+    const std::string adapters = kProgramKey + std::string("ADLINDEX0  REG_DWORD 0x00000000 (0)") +
+                                 kProgramKey + "ADLINDEX1  REG_DWORD 0x00000002 (2)";
+    const ProgramRun run = machine.Run({"-f", kStream, "-q"});
+    ASSERT_FALSE(run.raw.timedOut);
+    EXPECT_TRANSCRIPT(upToTheQuestion + kProgramming + "{progress}\b \n\nExecution time = {digits} seconds\n",
+                      run.raw.out);
+    bench::ExpectLog(machine, testsupport::LogForm(bench::Logged(upToTheQuestion + kProgramming)) +
+                                  "{log-progress}" +
+                                  testsupport::LogForm("\b \n\nExecution time = {digits} seconds\n"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRANSCRIPT(StateText("enabled", kRestarted,
+                                RunOnce("-f " + kStream + " -q") + adapters + LogLine() + RestoreLine() +
+                                    kProgramKey + "Validate  REG_DWORD 0x00000002 (2)"),
+                      State(machine));
+    EXPECT_EQ(machine.FpgaVersion(0), "1.6.13"); // until the FPGA configures from its flash
+
+    const ProgramRun final = machine.Boot();
+    EXPECT_TRANSCRIPT(kBooted + std::string("\n\n") + bench::SavedTranscript(upToTheQuestion), final.raw.out);
+    EXPECT_EQ(final.exitCode, 0);
+    EXPECT_TRANSCRIPT(StateText("enabled", kFinalPass, adapters), State(machine));
+    EXPECT_EQ(machine.FpgaVersion(0), "1.7.2");
+    EXPECT_EQ(machine.FpgaVersion(1), "1.7.2");
 }
 
 TEST(RunRestart, DriverThatGoesOnlyAfterARestartTakesThreeRunsAndTwoRestarts) {

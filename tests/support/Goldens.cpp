@@ -22,6 +22,29 @@ const char kErrorsEnd[] = "\nFor more information, see the help file [-h].\n\nPr
 const char kPressAnyKey[] = "\n\nPress any key to exit...\n";
 const char kPrompt[] = "   Press 'y' to continue, or 'n' to abort.";
 
+std::string CardListing(const std::vector<std::pair<std::string, std::string>>& locationsAndVersions,
+                        bool calibrated) {
+    const size_t count = locationsAndVersions.size();
+    std::string text =
+        "   Found " + std::to_string(count) + " Veskora Q740 graphics card" + (count == 1 ? ":\n" : "s:\n");
+    for (const auto& [location, version] : locationsAndVersions)
+        text += (calibrated ? CalibrationSpinner() : "") + " PCIe Bus: 0x" + location +
+                "   FPGA version: " + version + "\n";
+    return text;
+}
+
+std::string Announcement(const std::string& file, const std::string& minutes) {
+    return "\n   XSVF update file: " + file + "\n   Calibration...  Done.\n   Update will take up to " +
+           minutes + " minutes.\n";
+}
+
+std::string AbortedAtTheQuestion() {
+    return std::string(kPrompt) + PromptErasure() + "   Update aborted.\n\n" + kPressAnyKey;
+}
+
+const char kDriverNeedsRestart[] =
+    "\n\n   For the display driver to be enabled, your system must be restarted.\n";
+
 std::string WarningBox(bool displaysGoBlank) {
     const std::string edge = "   **********************************************************\n";
     const std::string empty = "   *                                                        *\n";
@@ -46,6 +69,14 @@ std::string CalibrationSpinner() {
         text += "|/-\\"[pass % 4];
     }
     return text + "\b";
+}
+
+std::string Logged(std::string console) {
+    console.erase(0, 2);
+    const std::string spinner = CalibrationSpinner();
+    for (size_t at; (at = console.find(spinner)) != std::string::npos;)
+        console.erase(at, spinner.size());
+    return console;
 }
 
 std::string WithCrLf(const std::string& text) {

@@ -45,6 +45,11 @@ inline std::string SkipReason() {
     return {};
 }
 
+// A stand-in of sim/win, built beside the program in the same build tree.
+inline std::string StandInPath(const std::string& name) {
+    return (std::filesystem::path(ProgramPath()).parent_path() / "sim" / "win" / name).string();
+}
+
 // The native q740sim that makes machine folders, from VSK_Q740SIM; empty when not set.
 inline std::string SimulatorPath() {
     const char* path = std::getenv("VSK_Q740SIM");
@@ -89,7 +94,7 @@ public:
     testsupport::RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
                                const Env& env = {}) {
         KeepServer();
-        std::vector<std::string> argv{kWine, ProgramPath()};
+        std::vector<std::string> argv{kWine, program_};
         argv.insert(argv.end(), args.begin(), args.end());
         testsupport::RunOptions options = Options(input, 180);
         options.env.insert(options.env.end(), env.begin(), env.end());
@@ -101,7 +106,7 @@ public:
     RunFed(const std::vector<std::string>& args,
            const std::function<std::string(const std::string& out, bool& close)>& feed) {
         KeepServer();
-        std::vector<std::string> argv{kWine, ProgramPath()};
+        std::vector<std::string> argv{kWine, program_};
         argv.insert(argv.end(), args.begin(), args.end());
         testsupport::RunOptions options = Options("", 180);
         options.feed = feed;
@@ -148,6 +153,16 @@ public:
         ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
         return result;
     }
+
+    // The Windows version the prefix reports ("win10", "win7", ...). A fresh prefix of this Wine reports
+    // 6.1, on which the program always plays the XSVF stream.
+    bool SetWindowsVersion(const std::string& version) {
+        return RunTool({"reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"})
+                   .exitCode == 0;
+    }
+
+    // Later runs start this copy of the program (a host path) instead of the build's.
+    void UseProgram(const std::string& program) { program_ = program; }
 
     const std::string& Path() const { return prefix_; }
     std::string DriveC() const { return prefix_ + "/drive_c"; }
@@ -201,6 +216,7 @@ private:
 
     testsupport::TempDir dir_;
     std::string prefix_;
+    std::string program_ = ProgramPath();
     bool serverKept_ = false;
 };
 

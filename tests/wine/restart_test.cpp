@@ -49,7 +49,7 @@ protected:
         Describe("");
         // The prefix, with the desktop manager installed where the program looks for it and its settings.
         // Windows 10: on 6.0 and 6.1 (the new prefix's version) the program always takes the XSVF stream.
-        ASSERT_EQ(prefix_.RunTool({"winecfg", "/v", "win10"}).exitCode, 0);
+        ASSERT_TRUE(prefix_.SetWindowsVersion("win10"));
         const fs::path built = fs::path(winetest::ProgramPath()).parent_path() / "sim" / "win";
         fs::create_directories(prefix_.DriveC() + kLumoFolder);
         for (const char* name :
@@ -136,17 +136,18 @@ protected:
 
 TEST_F(WineRestartTest, DriverDisabledAtOnceEndsWithTheFinalPassAfterOneRestart) {
     const std::string stream = Path(bench::kStream);
+    const std::string question = bench::UpToTheQuestion(2, stream);
     const testsupport::RunResult update = Run({"-f", stream, "-q"});
-    EXPECT_TRANSCRIPT(WithCrLf(bench::UpToTheQuestion(2, stream) + kProgramming + kUpdated), update.out);
+    EXPECT_TRANSCRIPT(WithCrLf(question + kProgramming + kUpdated), update.out);
     EXPECT_EQ(update.exitCode, 0);
     EXPECT_EQ(Registry(kRunOnceKey), RunOnce("-f " + stream + " -q"));
-    EXPECT_TRANSCRIPT(ProgramKey(LogValue(bench::SavedTranscript(stream)) + RestoreValue()),
+    EXPECT_TRANSCRIPT(ProgramKey(LogValue(bench::SavedTranscript(question)) + RestoreValue()),
                       Registry(kProgramKey));
     EXPECT_EQ(Devices(), Cards("1.7.2"));
     testsupport::WriteFileText(prefix_.DriveC() + kStore, "changed");
 
     const winetest::RestartResult final = Restart();
-    EXPECT_TRANSCRIPT(WithCrLf(bench::FinalPass(stream, true)), final.boot.out);
+    EXPECT_TRANSCRIPT(WithCrLf(bench::FinalPass(question, true)), final.boot.out);
     EXPECT_EQ(final.exitCodes, std::vector<int>{0});
     EXPECT_EQ(Registry(kRunOnceKey), kNoValues);
     EXPECT_EQ(Registry(kProgramKey), kNoValues);
@@ -156,6 +157,7 @@ TEST_F(WineRestartTest, DriverDisabledAtOnceEndsWithTheFinalPassAfterOneRestart)
 
 TEST_F(WineRestartTest, DriverThatGoesOnlyAfterARestartTakesThreeRunsAndTwoRestarts) {
     const std::string stream = Path(bench::kStream);
+    const std::string question = bench::UpToTheQuestion(2, stream);
     Describe("[display-driver]\ndisable-needs-restart = 1\n");
     const testsupport::RunResult first = Run({"-f", stream}, "y");
     EXPECT_TRANSCRIPT(
@@ -169,17 +171,16 @@ TEST_F(WineRestartTest, DriverThatGoesOnlyAfterARestartTakesThreeRunsAndTwoResta
     // The resumed run writes the settings file from "Config" (no export: the store has changed since),
     // updates, puts the driver back and restarts.
     const winetest::RestartResult resumed = Restart("y");
-    EXPECT_TRANSCRIPT(WithCrLf(bench::UpToTheQuestion(2, stream) + bench::Asked() + kProgramming + kUpdated),
-                      resumed.boot.out);
+    EXPECT_TRANSCRIPT(WithCrLf(question + bench::Asked() + kProgramming + kUpdated), resumed.boot.out);
     EXPECT_EQ(resumed.exitCodes, std::vector<int>{0});
     EXPECT_EQ(Registry(kRunOnceKey), RunOnce("-f " + stream));
-    EXPECT_TRANSCRIPT(ProgramKey(ConfigValue() + LogValue(bench::SavedTranscript(stream)) + RestoreValue()),
+    EXPECT_TRANSCRIPT(ProgramKey(ConfigValue() + LogValue(bench::SavedTranscript(question)) + RestoreValue()),
                       Registry(kProgramKey));
     EXPECT_EQ(Devices(), Cards("1.7.2"));
     EXPECT_EQ(SettingsFile(), kSettings);
 
     const winetest::RestartResult final = Restart("x");
-    EXPECT_TRANSCRIPT(WithCrLf(bench::FinalPass(stream, false)), final.boot.out);
+    EXPECT_TRANSCRIPT(WithCrLf(bench::FinalPass(question, false)), final.boot.out);
     EXPECT_EQ(final.exitCodes, std::vector<int>{0});
     EXPECT_EQ(Store(), kSettings);
     // "Config" lingers until a later run ends without a restart.
@@ -213,6 +214,7 @@ TEST_F(WineRestartTest, RepeatedUpdateTestCountsDownAcrossRestarts) {
     }
     const std::string fw = Path(prefix_.WorkDir() + "/fw.xsvf");
     const std::string other = Path(prefix_.WorkDir() + "/other.xsvf");
+    const std::string ordinary = bench::UpToTheQuestion(2, fw, true); // the count-0 run's
     const std::string files = " -tf \"" + other + "\" -f \"" + fw + "\"";
     const testsupport::RunResult first = Run({"-tc", "3", "-tf", "other.xsvf", "-f", "fw.xsvf"});
     EXPECT_TRANSCRIPT(WithCrLf(bench::TestRunUpTo(3, "other.xsvf") + kProgramming + kUpdated), first.out);
@@ -235,14 +237,13 @@ TEST_F(WineRestartTest, RepeatedUpdateTestCountsDownAcrossRestarts) {
     }
     // At 0 the last run is an ordinary quiet update, which restarts for its final pass.
     const winetest::RestartResult last = Restart();
-    EXPECT_TRANSCRIPT(WithCrLf(now(bench::UpToTheQuestion(2, fw, true)) + kProgramming + kUpdated),
-                      last.boot.out);
+    EXPECT_TRANSCRIPT(WithCrLf(now(ordinary) + kProgramming + kUpdated), last.boot.out);
     EXPECT_EQ(last.exitCodes, std::vector<int>{0});
     EXPECT_EQ(Registry(kRunOnceKey), RunOnce("-tc 0" + files));
-    EXPECT_TRANSCRIPT(ProgramKey(LogValue(now(bench::SavedTranscript(fw, true))) + RestoreValue()),
+    EXPECT_TRANSCRIPT(ProgramKey(LogValue(now(bench::SavedTranscript(ordinary))) + RestoreValue()),
                       Registry(kProgramKey));
     const winetest::RestartResult final = Restart();
-    EXPECT_TRANSCRIPT(WithCrLf(now(bench::FinalPass(fw, true, true))), final.boot.out);
+    EXPECT_TRANSCRIPT(WithCrLf(now(bench::FinalPass(ordinary, true))), final.boot.out);
     EXPECT_EQ(final.exitCodes, std::vector<int>{0});
     EXPECT_EQ(Registry(kRunOnceKey), kNoValues);
     EXPECT_EQ(Registry(kProgramKey), kNoValues);

@@ -3,21 +3,13 @@
 // restart leaves the cards pending, and the settings file makes the round trip byte for byte.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "WineHarness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const char kDeviceId[] = "PCI\\VEN_1002&DEV_6828&SUBSYS_4D17E6A2";
-
-// The stand-ins are built beside the program, in sim/win of the same build tree.
-std::string StandIn(const char* name) {
-    return (fs::path(winetest::ProgramPath()).parent_path() / "sim" / "win" / name).string();
-}
 
 class WineStandInTest : public ::testing::Test {
 protected:
@@ -47,7 +39,7 @@ protected:
 
 TEST_F(WineStandInTest, DriverToolListsPastWhatAPipeHoldsAndKeepsPendingStates) {
     Describe("[display-driver]\ndriver-files = 1500\ndisable-needs-restart = 1\n");
-    const std::string tool = StandIn("VskDevCon64.exe");
+    const std::string tool = winetest::StandInPath("VskDevCon64.exe");
     const testsupport::RunResult listing = Run({tool, "driverfiles", kDeviceId});
     ASSERT_FALSE(listing.timedOut);
     EXPECT_EQ(listing.exitCode, 0) << listing.err;
@@ -66,7 +58,7 @@ TEST_F(WineStandInTest, DriverToolListsPastWhatAPipeHoldsAndKeepsPendingStates) 
 
 TEST_F(WineStandInTest, SettingsFileRoundTripKeepsEveryByte) {
     Describe("[desktop-manager]\nsettings = binary\nexport-ms = 0\nimport-ms = 0\n");
-    const std::string tool = StandIn("Veskora.LumoCmd.exe");
+    const std::string tool = winetest::StandInPath("Veskora.LumoCmd.exe");
     const std::string store = prefix_.DriveC() + "/ProgramData/Veskora Graphics/Lumoview/settings.dat";
     const testsupport::RunResult exported = Run({tool, "/export", "C:\\users\\Public\\lv cfg.txt"});
     EXPECT_EQ(exported.exitCode, 0) << exported.out << exported.err;
