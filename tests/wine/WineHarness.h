@@ -115,7 +115,7 @@ public:
 
     // Runs one of Wine's own programs ("reg", "cmd"), or another program by its host path, in the prefix.
     testsupport::RunResult RunTool(const std::vector<std::string>& args, const Env& env = {},
-                                   const std::string& input = "", int timeoutSeconds = 60) {
+                                   const std::string& input = "", int timeoutSeconds = 120) {
         KeepServer();
         std::vector<std::string> argv{kWine};
         argv.insert(argv.end(), args.begin(), args.end());
