@@ -11,6 +11,7 @@ plat::RegValue RawString(const std::string& bytes) {
     plat::RegValue value;
     value.type = plat::RegType::String;
     value.data = bytes;
+    value.exactBytes = true;
     return value;
 }
 

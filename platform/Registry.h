@@ -18,6 +18,9 @@ enum class RegType : uint32_t { None = 0, String = 1, Dword = 4 };
 struct RegValue {
     RegType type = RegType::None;
     std::string data; // raw bytes as stored
+    // Bytes that must be stored exactly as they are (a file kept as a string value): the Win32 call would
+    // otherwise add the null that follows the data when the data does not end in one.
+    bool exactBytes = false;
 
     // A string value as the wide registry calls store it: UTF-16LE with its terminating null.
     static RegValue WideString(const std::wstring& text) {

@@ -65,8 +65,9 @@ public:
         // after the data and, when that one is a null, stores it too, taking it for a terminator the count
         // left out. Bytes stored as a string ("Config") would come back two bytes longer: the data goes from
         // a copy followed by a character that is not a null, so that exactly these bytes are stored.
+        // A string registered without its null (the RunOnce command) still gets one that way.
         std::string data = value.data;
-        data.append(2, '\xFF');
+        data.append(2, value.exactBytes ? '\xFF' : '\0');
         return ::RegSetValueExW(key.Get(), name.c_str(), 0, static_cast<DWORD>(value.type),
                                 reinterpret_cast<const BYTE*>(data.data()),
                                 static_cast<DWORD>(value.data.size()));
