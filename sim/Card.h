@@ -1,7 +1,7 @@
 // One simulated Q740 card behind its PCI function: the 64 KB register window, its GPIO register group
 // wired to the FPGA's JTAG TAP, its GPU I2C engine on the bus of the FPGA's slaves (sim/CardI2c.h), and what
-// the program did wrong on the lines (kept for tests, never fatal). Not thread-safe: the bus takes the card's
-// lock around every call.
+// the program did wrong on the lines (kept for tests, never fatal). Used by one thread at a time (see
+// sim/PciBus.h).
 #pragma once
 
 #include <array>

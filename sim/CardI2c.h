@@ -1,7 +1,7 @@
 // A card's whole I2C side in one object, for the card's register dispatch: the GPU's I2C engine on the
 // card's bus, the FPGA's three slaves on that bus, and the flash behind each slave's bridge. The card hands
 // the engine's seven registers (Handles) to Read and Write; the display library's model drives Bus()
-// directly, as the display driver does. Not thread-safe: the card's lock covers it.
+// directly, as the display driver does. Not thread-safe: used by its card's one thread at a time.
 #pragma once
 
 #include <array>

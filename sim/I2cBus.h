@@ -2,7 +2,7 @@
 // stop and bytes; slaves answer through four hooks. Addresses are 8-bit (bit 0 is the read bit); a byte is
 // nine clocks (eight data bits and the acknowledge), start, repeated start and stop one clock each. An
 // address no slave takes is not acknowledged. The bus counts what it carried, for the benchmarks, and
-// carries two faults. Not thread-safe: one thread drives one card's bus (the card's lock covers it).
+// carries two faults. Not thread-safe: one thread at a time drives one card's bus.
 #pragma once
 
 #include <array>

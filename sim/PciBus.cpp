@@ -70,7 +70,6 @@ bool PciBus::ReadConfig(uint32_t handle, uint32_t offset, uint32_t& value) {
     Function* f = FindHandle(handle);
     if (!f || offset > 0xFF)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     value = Dword(*f, offset & ~3u) >> (8 * (offset & 3));
     if (f->card && f->card->GetTrace().On())
         f->card->GetTrace().Line("config-read 0x%02X 0x%08X", offset, value);
@@ -81,7 +80,6 @@ bool PciBus::WriteConfig(uint32_t handle, uint32_t offset, uint32_t value) {
     Function* f = FindHandle(handle);
     if (!f || offset > 0xFF)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     if (f->card && f->card->GetTrace().On())
         f->card->GetTrace().Line("config-write 0x%02X 0x%08X", offset, value);
     // The command register and the card control dword are the writable ones. The program has these offsets
@@ -101,7 +99,6 @@ uintptr_t PciBus::Map(uint64_t address, uint32_t length, uint32_t flags) {
     for (Function* f : cards_) {
         if (f->info.RegisterWindow() != address)
             continue;
-        std::lock_guard<FunctionLock> lock(f->mutex);
         const bool ok = length == kCardWindowSize && !f->info.mapFails;
         const uintptr_t base =
             ok ? kMappedWindowBase + static_cast<uintptr_t>(f->cardIndex) * kCardWindowSize : 0;
@@ -121,7 +118,6 @@ bool PciBus::Unmap(uintptr_t base) {
     Function* f = FindBase(base, offset);
     if (!f || offset != 0)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     if (f->card->GetTrace().On())
         f->card->GetTrace().Line("unmap 0x%08llX%s", static_cast<unsigned long long>(base),
                                  f->mapped ? "" : " (not mapped)");
@@ -135,7 +131,6 @@ bool PciBus::ReadMem(uintptr_t base, uint32_t offset, uint32_t& value) {
     Function* f = FindBase(base, baseOffset);
     if (!f)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     if (!f->mapped)
         return false;
     value = f->card->Read(WindowOffset(baseOffset, offset), Decoding(*f));
@@ -147,7 +142,6 @@ bool PciBus::WriteMem(uintptr_t base, uint32_t offset, uint32_t value) {
     Function* f = FindBase(base, baseOffset);
     if (!f)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     if (!f->mapped)
         return false;
     f->card->Write(WindowOffset(baseOffset, offset), value, Decoding(*f));
@@ -158,7 +152,6 @@ CardRecord PciBus::Record(int card) const {
     if (card < 0 || static_cast<size_t>(card) >= cards_.size())
         return CardRecord{};
     const Function& f = *cards_[static_cast<size_t>(card)];
-    std::lock_guard<FunctionLock> lock(f.mutex);
     return f.card->Record();
 }
 
@@ -166,7 +159,6 @@ TapState PciBus::CardTapState(int card) const {
     if (card < 0 || static_cast<size_t>(card) >= cards_.size())
         return TapState::TestLogicReset;
     const Function& f = *cards_[static_cast<size_t>(card)];
-    std::lock_guard<FunctionLock> lock(f.mutex);
     return f.card->State();
 }
 
@@ -174,7 +166,6 @@ bool PciBus::Mapped(int card) const {
     if (card < 0 || static_cast<size_t>(card) >= cards_.size())
         return false;
     const Function& f = *cards_[static_cast<size_t>(card)];
-    std::lock_guard<FunctionLock> lock(f.mutex);
     return f.mapped;
 }
 
@@ -182,14 +173,12 @@ bool PciBus::WithCardI2c(uint32_t handle, const std::function<void(CardI2c&)>& a
     Function* f = FindHandle(handle);
     if (!f || !f->card)
         return false;
-    std::lock_guard<FunctionLock> lock(f->mutex);
     action(f->card->I2c());
     return true;
 }
 
 void PciBus::FlushTraces() {
     for (Function* f : cards_) {
-        std::lock_guard<FunctionLock> lock(f->mutex);
         f->card->GetTrace().Flush();
     }
 }

@@ -39,7 +39,7 @@ const char* TapStateName(TapState state); // "Shift-DR"
 // Update-xR applies the update at once (the real part does it on the falling edge that follows; nothing
 // can be seen in between); entering Test-Logic-Reset from another state resets the device. TDO is the
 // device's level in Shift-IR and Shift-DR and 1 elsewhere (the line is not driven then and a pull-up holds
-// it high). Not thread-safe: the card's lock covers it.
+// it high). Not thread-safe: used by its card's one thread at a time.
 class TapController {
 public:
     // `device` may be null: the TAP then walks its states and reads TDO as 1. The device is reset once, as
