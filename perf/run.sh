@@ -3,8 +3,10 @@
 #
 #   perf/run.sh PATH/TO/vsk_perf [extra Google Benchmark options...]
 #
-# Naming: a benchmark "Group_Variant" (optionally "/args") is compared with "Group_Reference" of the same
-# args, or with "Group_Reference" without args when there is none with them. The ratio is the reference's
+# Naming: a benchmark is "Group_Variant" (optionally "/args"). In each group the reference is the benchmark
+# labelled "reference" (benchsupport::MarkReference); its variant names what it is ("PlainStores",
+# "NullBus", "OpenSsl", ...). Every other benchmark of the group is compared with the group's reference of
+# the same args, or with the one without args when there is none with them. The ratio is the reference's
 # time divided by the benchmark's time: its speed relative to the reference (above 1 is faster). For
 # equal amounts of work that is also the throughput ratio.
 #
@@ -37,6 +39,7 @@ with open(sys.argv[1]) as f:
 
 times = {}
 ratios = {}
+references = set()
 order = []
 for b in data.get("benchmarks", []):
     if b.get("error_occurred") or b.get("run_type") == "aggregate":
@@ -50,11 +53,23 @@ for b in data.get("benchmarks", []):
         times[name] = t
         ratios[name] = {k: v for k, v in b.items() if k.startswith("ratio")}
     times[name] = min(times[name], t)
+    if b.get("label") == "reference":
+        references.add(name)
 
 def split(name):
     base, _, args = name.partition("/")
     group, _, variant = base.partition("_")
     return group, variant, args
+
+# (group, args) -> the reference's name; two references for one key are an error.
+reference_of = {}
+clashes = 0
+for name in sorted(references):
+    group, _, args = split(name)
+    if (group, args) in reference_of:
+        print("%s and %s are both references of %s" % (reference_of[(group, args)], name, group))
+        clashes += 1
+    reference_of[(group, args)] = name
 
 width = max((len(n) for n in order), default=0)
 print("%-*s  %s" % (width, "benchmark", "ratio to reference (reference time / time)"))
@@ -62,18 +77,14 @@ missing = 0
 for name in order:
     for counter, value in sorted(ratios[name].items()):
         print("%-*s  %s %.3f" % (width, name, counter, value))
-    group, variant, args = split(name)
-    if variant == "Reference":
+    if name in references:
         continue
-    ref = None
-    for candidate in ([group + "_Reference/" + args] if args else []) + [group + "_Reference"]:
-        if candidate in times:
-            ref = candidate
-            break
+    group, variant, args = split(name)
+    ref = reference_of.get((group, args)) or reference_of.get((group, ""))
     if ref is None:
         print("%-*s  no reference" % (width, name))
         missing += 1
         continue
     print("%-*s  %.3f  (against %s)" % (width, name, times[ref] / times[name], ref))
-sys.exit(1 if missing else 0)
+sys.exit(1 if missing or clashes else 0)
 PY
