@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // Result codes a job can end with, besides the interpreter's own error codes 2 to 6.
@@ -30,7 +31,11 @@ constexpr uint32_t kRunningPercentLimit = 99;
 // Settle count of a new job, before calibration or the run's choice.
 constexpr uint32_t kDefaultSettleCount = 40;
 
-struct tagDeviceUpdate {
+// Cache lines of its own: the run keeps the jobs side by side in one array, and the workers of different
+// cards write their jobs at once; sharing a line would make each worker's stores evict the other's.
+constexpr size_t kJobAlignment = 64;
+
+struct alignas(kJobAlignment) tagDeviceUpdate {
     uint32_t hPci = 0;                                      // PCI handle, for configuration access
     uintptr_t regBase = 0;                                  // base of the mapped register window
     std::atomic<uint32_t> gpioImage{0};                     // GPIO output image of the JTAG port
