@@ -15,6 +15,7 @@ struct CardI2cKeys {
     bool clockHeld = false;
     bool neverDone = false;
     std::string silent;
+    std::string silentAfterUpdate;
     std::string flashPart;
     bool flashLocked = false;
 };
@@ -24,6 +25,7 @@ const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
     static const std::vector<Field<K>> fields = {
         NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
         BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
+        TextField<K>("i2c-silent-after-update", &K::silentAfterUpdate),
         TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
     };
     return fields;
@@ -65,6 +67,8 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
     settings.engine.neverDone = keys.neverDone;
     if (!ParseSilent(keys.silent, settings.fpga.silent) && !bad)
         bad = {"i2c-silent", keys.silent};
+    if (!ParseSilent(keys.silentAfterUpdate, settings.fpga.silentAfterUpdate) && !bad)
+        bad = {"i2c-silent-after-update", keys.silentAfterUpdate};
     uint8_t major = 0, minor = 0, build = 0;
     if (ReadFpgaVersion(machineDir, function, index, major, minor, build))
         settings.fpga.version = FirmwareVersion{major, minor, build};
