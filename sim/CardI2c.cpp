@@ -18,6 +18,7 @@ struct CardI2cKeys {
     std::string silentAfterUpdate;
     std::string flashPart;
     bool flashLocked = false;
+    bool flashAbsent = false;
 };
 
 const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
@@ -27,6 +28,7 @@ const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
         BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
         TextField<K>("i2c-silent-after-update", &K::silentAfterUpdate),
         TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
+        BoolField<K>("flash-absent", &K::flashAbsent),
     };
     return fields;
 }
@@ -78,6 +80,7 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
         flash.factoryVersion = settings.fpga.version;
         // Every block protected and the status register locked by the lock bit with WP# held low.
         flash.protectAtPowerUp = flash.writeProtectPin = keys.flashLocked;
+        flash.absent = keys.flashAbsent;
     }
     std::string partError;
     if (!CheckSpiFlashSettings(settings.flash[0], partError) && !bad)
