@@ -11,24 +11,11 @@
 
 #include "ExternalDeviceLayer/I2cEngine.h"
 #include "ExternalDeviceLayer/I2cSettings.h"
-#include "ExternalDeviceLayer/RegisterBus.h"
 #include "perf/BenchSupport.h"
+#include "perf/CardI2cBus.h"
 #include "sim/CardI2c.h"
 
 namespace {
-
-// The program's register seam straight into one card's I2C side (the engine's offsets in its window).
-class CardI2cBus : public RegisterBus {
-public:
-    explicit CardI2cBus(sim::CardI2c& card) : card_(card) {}
-    uint32_t ReadMem(uintptr_t, uint32_t offset) override { return card_.Read(offset); }
-    void WriteMem(uintptr_t, uint32_t offset, uint32_t value) override { card_.Write(offset, value); }
-    uint32_t ReadConfig(uint32_t, uint32_t) override { return 0; }
-    void WriteConfig(uint32_t, uint32_t, uint32_t) override {}
-
-private:
-    sim::CardI2c& card_;
-};
 
 // A message shape: a write or a read of `count` bytes at a sub-address of `width` bytes. Writes go to an
 // unmapped sub-address (the FPGA ignores the bytes), reads to the version block.

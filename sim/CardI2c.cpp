@@ -15,8 +15,10 @@ struct CardI2cKeys {
     bool clockHeld = false;
     bool neverDone = false;
     std::string silent;
+    std::string silentAfterUpdate;
     std::string flashPart;
     bool flashLocked = false;
+    bool flashAbsent = false;
 };
 
 const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
@@ -24,7 +26,9 @@ const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
     static const std::vector<Field<K>> fields = {
         NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
         BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
+        TextField<K>("i2c-silent-after-update", &K::silentAfterUpdate),
         TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
+        BoolField<K>("flash-absent", &K::flashAbsent),
     };
     return fields;
 }
@@ -65,6 +69,8 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
     settings.engine.neverDone = keys.neverDone;
     if (!ParseSilent(keys.silent, settings.fpga.silent) && !bad)
         bad = {"i2c-silent", keys.silent};
+    if (!ParseSilent(keys.silentAfterUpdate, settings.fpga.silentAfterUpdate) && !bad)
+        bad = {"i2c-silent-after-update", keys.silentAfterUpdate};
     uint8_t major = 0, minor = 0, build = 0;
     if (ReadFpgaVersion(machineDir, function, index, major, minor, build))
         settings.fpga.version = FirmwareVersion{major, minor, build};
@@ -74,6 +80,7 @@ bool ReadCardI2cSettings(const PciFunction& function, const std::string& machine
         flash.factoryVersion = settings.fpga.version;
         // Every block protected and the status register locked by the lock bit with WP# held low.
         flash.protectAtPowerUp = flash.writeProtectPin = keys.flashLocked;
+        flash.absent = keys.flashAbsent;
     }
     std::string partError;
     if (!CheckSpiFlashSettings(settings.flash[0], partError) && !bad)

@@ -34,7 +34,11 @@ void KeepFlashesInMachine(CardI2cSettings& settings, const std::string& machineD
 //   i2c-clock-held     a device holds the bus clock low
 //   i2c-never-done     the engine takes a go and never finishes
 //   i2c-silent         the FPGA slaves that do not answer: "D2", "D0;D4", ...
+//   i2c-silent-after-update  the slaves that stop answering once their flash's protection is put back
+//                      after a program (the end of an update)
 //   flash-part         the flash part behind all three bridges
+//   flash-locked       every flash protected and its status register locked (WP# low)
+//   flash-absent       no part fitted behind the bridges: every byte reads 0xFF
 // with the FPGA's running version (sim::ReadFpgaVersion) and the flashes' files in the machine folder.
 // False with a message naming the card and key on a bad value (that key keeps its default).
 bool ReadCardI2cSettings(const PciFunction& function, const std::string& machineDir, int index,

@@ -32,7 +32,7 @@ bool FpgaSlave::HasBridge() const {
 }
 
 bool FpgaSlave::Start(bool read) {
-    if (!fpga_.Configured() || fpga_.Settings().silent[size_t(index_)])
+    if (!fpga_.Configured() || fpga_.Settings().silent[size_t(index_)] || hung_)
         return false;
     if (read) {
         countFirst_ = pointerWritten_ && pointer_ == kVersion;
@@ -70,6 +70,25 @@ void FpgaSlave::Stop() {
     pointerBytes_ = 0;
     pointerWritten_ = false;
     countFirst_ = false;
+    if (fpga_.Settings().silentAfterUpdate[size_t(index_)])
+        WatchForTheUpdatesEnd();
+}
+
+// A bridge transaction carries at most one frame, so a program and a status write are told apart by the
+// transactions that carried them.
+void FpgaSlave::WatchForTheUpdatesEnd() {
+    if (!flash_)
+        return;
+    const SpiFlashCounters& counters = flash_->Counters();
+    if (counters.programs != programsSeen_) {
+        programsSeen_ = counters.programs;
+        programmedSinceStatusWrite_ = true;
+    }
+    if (counters.statusWrites != statusWritesSeen_) {
+        statusWritesSeen_ = counters.statusWrites;
+        hung_ = hung_ || programmedSinceStatusWrite_;
+        programmedSinceStatusWrite_ = false;
+    }
 }
 
 void FpgaSlave::Advance() {

@@ -40,6 +40,9 @@ struct FpgaI2cSettings {
     FirmwareVersion version{1, 6, 10};    // what the FPGA runs (0.0.0: unconfigured, no slave answers)
     FirmwareVersion bridgeFrom{1, 6, 13}; // logic older than this has no SPI bridges
     std::array<bool, 3> silent{};         // fault: the slave at 0xD0, 0xD2 or 0xD4 does not answer
+    // Fault: the slave stops answering once a status write reaches its flash after a program did (an
+    // update's last step puts the protection back), so that only a check after the update can see it.
+    std::array<bool, 3> silentAfterUpdate{};
 };
 
 struct FpgaSlaveCounters {
@@ -52,7 +55,7 @@ class FpgaI2c;
 class FpgaSlave final : public I2cSlave {
 public:
     FpgaSlave(const FpgaI2c& fpga, int index, SpiDevice& flash)
-        : fpga_(fpga), index_(index), bridge_(flash) {}
+        : fpga_(fpga), index_(index), bridge_(flash), flash_(dynamic_cast<const SpiFlash*>(&flash)) {}
 
     bool Start(bool read) override;
     bool Send(uint8_t byte) override;
@@ -68,10 +71,15 @@ private:
     uint8_t ReadRegister(uint16_t subAddress) const;
     void WriteRegister(uint16_t subAddress, uint8_t value);
     void Advance();
+    void WatchForTheUpdatesEnd();
 
     const FpgaI2c& fpga_;
     const int index_;
     SpiBridge bridge_;
+    const SpiFlash* const flash_; // its counters, for the fault that follows an update
+    uint64_t programsSeen_ = 0, statusWritesSeen_ = 0;
+    bool programmedSinceStatusWrite_ = false;
+    bool hung_ = false;
     uint16_t pointer_ = 0;
     uint32_t pointerBytes_ = 0;   // pointer bytes of the write under way
     bool pointerWritten_ = false; // ... and a pointer byte came since the last stop

@@ -354,12 +354,16 @@ bool SpiFlash::Protected(uint32_t address, uint32_t length) {
 // ---- Frames ----
 
 void SpiFlash::Select() {
+    if (settings_.absent)
+        return;
     Ensure();
     selected_ = true;
     position_ = 0;
 }
 
 uint8_t SpiFlash::Transfer(uint8_t mosi) {
+    if (settings_.absent)
+        return 0xFF; // the data line floats high
     if (!selected_) {
         record_.Note(SpiFlashMisuse::NotSelected, "not-selected", "byte 0x%02X", mosi);
         return 0xFF;

@@ -44,6 +44,7 @@ struct SpiFlashSettings {
     bool stuckBusy = false;        // the first program, erase or status write never ends
     bool writeProtectPin = false;  // WP# held low: the part's lock bit, when set, refuses status writes
     bool protectAtPowerUp = false; // every block-protect bit and the lock bit are set at power-up
+    bool absent = false;           // no part is fitted: every byte reads 0xFF, nothing is kept
 };
 // False with a message for a part name no row has (the model then carries the default part).
 bool CheckSpiFlashSettings(const SpiFlashSettings& settings, std::string& error);

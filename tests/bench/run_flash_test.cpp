@@ -139,6 +139,10 @@ TEST(RunFlash, AnImageThatCannotBeWrittenFailsWithTheHint) {
          Text(sim::MakeFirmwareFile({1, 7, 3}, 9000)),
          {"--card", "0:flash-locked=1", "--card", "1:flash-locked=1"},
          false},
+        {"no part the writer knows: none fitted, every byte reads 0xFF",
+         Text(sim::MakeFirmwareFile({1, 7, 3}, 9000)),
+         {"--card", "0:flash-absent=1", "--card", "1:flash-absent=1"},
+         true},
         {"larger than the part",
          Text(sim::MakeFirmwareFile({1, 7, 3}, 0x20100)),
          {"--card", "0:flash-part=Pm25LV010", "--card", "1:flash-part=Pm25LV010"},
@@ -201,6 +205,24 @@ TEST(RunFlash, AnUpdateKilledWhileWritingIsRunAgain) {
     machine.Boot();
     EXPECT_EQ(Version(machine, 0), "1.7.2");
     EXPECT_EQ(Version(machine, 1), "1.7.2");
+}
+
+// A card's slave that stops answering only after the flashes were written, verified and protected again:
+// the check on the card's own engine finds it, fails the run with 45067 and checks no card after it. The
+// image is in every flash all the same.
+TEST(RunFlash, ACheckThatFailsAfterTheWritesEndsTheRunWith45067) {
+    BenchMachine machine(
+        NewCards(3, {"--card", "1:i2c-silent-after-update=D4", "--card", "2:i2c-silent-after-update=D2"}));
+    const ProgramRun run = machine.Run({"-f", kStream, "-q"});
+    ASSERT_FALSE(run.raw.timedOut);
+    EXPECT_EQ(run.exitCode, 45067);
+    EXPECT_TRANSCRIPT(UpToProgress(3, kStream) + "{progress}" +
+                          "\b \n\nUpdate failed on device at index 1 with error code 45067" + kHint,
+                      run.raw.out);
+    EXPECT_EQ(machine.Registry().find("VskQ740FwUpdater"), std::string::npos) << machine.Registry();
+    machine.Boot();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Version(machine, i), "1.7.2") << "card " << i;
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // q740sim: the versions read through the library (also when its first calls fail), or through the cards'
 // own engines when it cannot bind; a card below 1.6.13 turning the run to the XSVF stream; and no library
 // in system32, copies of it beside the program: those are never loaded, so the flash image is checked on
-// the cards' own engines.
+// the cards' own engines; and the flash image written on those engines on a machine without the driver.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -132,6 +132,57 @@ TEST(WineAdlTest, VersionsVersionGateAndACopyBesideTheProgram) {
         ASSERT_GT(header, 0u) << log;
         EXPECT_TRANSCRIPT(testsupport::LogForm(testsupport::Logged(c.golden)), log.substr(header));
     }
+}
+
+// The flash image on the cards' own engines, no display driver installed: the workers write every card's
+// flash, every card is checked at once, and the FPGAs run the image after the next power-up.
+TEST(WineAdlTest, FlashImageOnTheCardsOwnEnginesWithoutTheDriver) {
+    WINE_SKIP_UNLESS_AVAILABLE();
+    if (winetest::SimulatorPath().empty())
+        WINE_MISSING("VSK_Q740SIM does not name the native q740sim");
+    winetest::WinePrefix prefix;
+    ASSERT_EQ(prefix.Run({"-h"}).exitCode, 0);
+    ASSERT_TRUE(prefix.SetWindowsVersion("win10"));
+    const std::string machine = prefix.WorkDir() + "/machine";
+    const auto sim = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), winetest::SimulatorPath());
+        args.insert(args.begin() + 2, {"--dir", machine});
+        return testsupport::RunProgram(args);
+    };
+    ASSERT_EQ(
+        sim({"create", "--no-driver", "--card", "0:fpga-version=1.6.13", "--card", "1:fpga-version=1.6.13"})
+            .exitCode,
+        0);
+    const std::string stream = winetest::WindowsPath(std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf");
+    const std::string upToProgress = kBanner +
+                                     testsupport::CardListing({{"0300", "1.6.13"}, {"0400", "1.6.13"}}) +
+                                     testsupport::Announcement(stream, "3") + testsupport::WarningBox(false) +
+                                     "Programming the FPGA:....... 00% ";
+    const std::string done = "\b \n\nExecution time = {digits} seconds\n";
+    const testsupport::RunResult run =
+        prefix.Run({"-f", stream, "-q"}, "", {{"VSK_SIM_MACHINE", winetest::WindowsPath(machine)}});
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_TRANSCRIPT(testsupport::WithCrLf(upToProgress + "{progress}" + done), run.out) << run.err;
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string log = testsupport::ReadFileText(LogPath(prefix));
+    const size_t header = testsupport::LogHeaderAt(log, 0);
+    ASSERT_GT(header, 0u) << log;
+    EXPECT_TRANSCRIPT(testsupport::LogForm(testsupport::Logged(upToProgress)) + "{log-progress}" +
+                          testsupport::LogForm(done),
+                      log.substr(header));
+    // Nothing waits for a restart: no program key, no RunOnce entry.
+    const char programKey[] = "HKLM\\SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
+    const char runOnceKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    EXPECT_EQ(prefix.RunTool({"reg", "query", programKey, "/reg:32"}).out,
+              "reg: Unable to find the specified registry key\r\n");
+    EXPECT_EQ(prefix.RunTool({"reg", "query", runOnceKey, "/reg:32"}).out.find("VskQ740FwUpdater"),
+              std::string::npos);
+    ASSERT_EQ(sim({"boot"}).exitCode, 0);
+    const std::string shown = sim({"show"}).out;
+    size_t images = 0;
+    for (size_t at = 0; (at = shown.find("FPGA firmware 1.7.2", at)) != std::string::npos; ++at)
+        ++images;
+    EXPECT_EQ(images, 2u) << shown;
 }
 
 } // namespace

@@ -203,6 +203,44 @@ TEST_F(WineRestartTest, DriverThatGoesOnlyAfterARestartTakesThreeRunsAndTwoResta
     EXPECT_EQ(Devices(), Cards("1.7.2"));
 }
 
+// The flash image through the display library: the driver stays, the workers write every card through
+// its adapter, and the run registers "Validate" and the adapter indexes for the final pass, which checks
+// every card through the library after the restart. The library's stand-in in system32 models the cards
+// on its own and shares their flashes with the hardware through the machine's files.
+TEST_F(WineRestartTest, FlashImageThroughTheLibraryIsCheckedByTheFinalPass) {
+    ASSERT_EQ(Sim({"create", "--force", "--adl-records", "2", "--card", "0:fpga-version=1.6.13", "--card",
+                   "1:fpga-version=2.0.0"})
+                  .exitCode,
+              0);
+    description_ = testsupport::ReadFileText(machine_ + "/machine.ini");
+    Describe("");
+    fs::copy_file(winetest::StandInPath("atiadlxx.dll"), prefix_.DriveC() + "/windows/system32/atiadlxx.dll");
+    const std::string stream = Path(bench::kStream);
+    const std::string question = testsupport::kBanner +
+                                 testsupport::CardListing({{"0300", "1.6.13"}, {"0400", "2.0.0"}}) +
+                                 testsupport::Announcement(stream, "16") + testsupport::WarningBox(false);
+    const testsupport::RunResult update = Run({"-f", stream, "-q"});
+    // The flash path ends without the stream's end-of-update beep.
+    EXPECT_TRANSCRIPT(
+        WithCrLf(question + kProgramming + "{progress}\b \n\nExecution time = {digits} seconds\n"),
+        update.out);
+    EXPECT_EQ(update.exitCode, 0);
+    EXPECT_EQ(Registry(kRunOnceKey), RunOnce("-f " + stream + " -q"));
+    // The adapter indexes stay until the next such update writes them again.
+    const std::string adapters = "    ADLINDEX0    REG_DWORD    0x0\r\n    ADLINDEX1    REG_DWORD    0x2\r\n";
+    EXPECT_TRANSCRIPT(ProgramKey(adapters + LogValue(bench::SavedTranscript(question)) + RestoreValue() +
+                                 "    Validate    REG_DWORD    0x2\r\n"),
+                      Registry(kProgramKey));
+    EXPECT_EQ(Devices(), "firmware 1.6.13 2.0.0; Display devices: 03:00.0 enabled, 04:00.0 enabled\n");
+
+    const winetest::RestartResult final = Restart();
+    EXPECT_TRANSCRIPT(WithCrLf(bench::FinalPass(question, true)), final.boot.out);
+    EXPECT_EQ(final.exitCodes, std::vector<int>{0});
+    EXPECT_EQ(Registry(kRunOnceKey), kNoValues);
+    EXPECT_TRANSCRIPT(ProgramKey(adapters), Registry(kProgramKey));
+    EXPECT_EQ(Devices(), Cards("1.7.2"));
+}
+
 // -tc 3 -tf other.xsvf: an odd count takes the -tf file; each run registers the next with the count one
 // lower, and the relative files as absolute paths, and restarts.
 TEST_F(WineRestartTest, RepeatedUpdateTestCountsDownAcrossRestarts) {
