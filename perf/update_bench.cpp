@@ -12,8 +12,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -184,8 +184,8 @@ void RunCards(benchmark::State& state, int cards) {
     // The process's CPU time per card and play: the same for any number of cards when the cards share
     // nothing, whatever else the machine runs meanwhile.
     const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    state.counters["cpu_ms_per_card"] = cpuMs / static_cast<double>(cards) /
-                                        static_cast<double>(state.iterations());
+    state.counters["cpu_ms_per_card"] =
+        cpuMs / static_cast<double>(cards) / static_cast<double>(state.iterations());
 }
 
 void UpdateStream_1MB(benchmark::State& state) {

@@ -24,10 +24,13 @@ struct CardI2cKeys {
 const std::vector<Field<CardI2cKeys>>& CardI2cFields() {
     using K = CardI2cKeys;
     static const std::vector<Field<K>> fields = {
-        NumberField<K>("i2c-misread-khz", &K::misreadKhz), BoolField<K>("i2c-clock-held", &K::clockHeld),
-        BoolField<K>("i2c-never-done", &K::neverDone),     TextField<K>("i2c-silent", &K::silent),
+        NumberField<K>("i2c-misread-khz", &K::misreadKhz),
+        BoolField<K>("i2c-clock-held", &K::clockHeld),
+        BoolField<K>("i2c-never-done", &K::neverDone),
+        TextField<K>("i2c-silent", &K::silent),
         TextField<K>("i2c-silent-after-update", &K::silentAfterUpdate),
-        TextField<K>("flash-part", &K::flashPart),         BoolField<K>("flash-locked", &K::flashLocked),
+        TextField<K>("flash-part", &K::flashPart),
+        BoolField<K>("flash-locked", &K::flashLocked),
         BoolField<K>("flash-absent", &K::flashAbsent),
     };
     return fields;

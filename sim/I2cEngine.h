@@ -4,7 +4,8 @@
 // a bus clock of 13500 kHz / prescale. The transaction runs at once when go is written, so the status read
 // that follows sees it finished. docs/SIMULATOR.md describes every field.
 //
-// No lock, no allocation, no file access per register access: the engine is used by its card's one thread at a time.
+// No lock, no allocation, no file access per register access: the engine is used by its card's one thread
+// at a time.
 #pragma once
 
 #include <array>
