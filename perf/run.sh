@@ -13,7 +13,8 @@
 # Times: the least of the repetitions (five unless a benchmark sets its own), of the CPU time, or of the wall
 # time for benchmarks timed by wall time (the name ends in /real_time), or of the time a benchmark computes
 # itself (/manual_time). A shared machine only ever makes a run slower, so the least of several runs is the
-# one nearest to the code's own cost. The timing suffix is not part of the name a reference is found by.
+# one nearest to the code's own cost. The timing suffix and the run settings a benchmark fixes (iterations,
+# repeats, process time) are not part of the name printed or the one a reference is found by.
 # Counters whose name begins with "ratio" are printed too (the least of the repetitions' values is not
 # taken: such a ratio does not depend on timing).
 set -euo pipefail
@@ -47,7 +48,9 @@ for b in data.get("benchmarks", []):
     name = b.get("run_name", b["name"])
     wall = name.endswith("/real_time") or name.endswith("/manual_time")
     t = b["real_time"] if wall else b["cpu_time"]
+    # Run settings are not args: a reference is found by the name without them.
     name = re.sub(r"/(real|manual)_time$", "", name)
+    name = re.sub(r"/(iterations|repeats):\d+|/process_time", "", name)
     if name not in times:
         order.append(name)
         times[name] = t
