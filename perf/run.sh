@@ -29,8 +29,10 @@ shift
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
 
-"$program" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true \
-    --benchmark_out="$json" --benchmark_out_format=json "$@" >&2
+# Repetitions of different benchmarks run in random order among each other, so that a busy spell of the
+# machine falls on a benchmark and its reference alike instead of on one of them.
+"$program" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_display_aggregates_only=true --benchmark_out="$json" --benchmark_out_format=json "$@" >&2
 
 python3 - "$json" <<'PY'
 import json, re, sys
