@@ -79,7 +79,8 @@ for name in sorted(references):
 width = max((len(n) for n in order), default=0)
 print("%-*s  %s" % (width, "benchmark", "ratio to reference (reference time / time)"))
 missing = 0
-for name in order:
+# By name, so that a group's lines stand together whatever order the repetitions ran in.
+for name in sorted(order):
     for counter, value in sorted(ratios[name].items()):
         print("%-*s  %s %.3f" % (width, name, counter, value))
     if name in references:
