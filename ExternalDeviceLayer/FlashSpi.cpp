@@ -237,11 +237,12 @@ int CFlashSpi::Identify() {
 }
 
 bool CFlashSpi::Unprotect() {
-    for (uint32_t slave : kSlaves) {
+    for (size_t i = 0; i < 3; ++i) {
+        const uint32_t slave = kSlaves[i];
         uint8_t value1 = 0, value2 = 0;
         ReadStatus(slave, value1, value2);
-        kept1_ = value1;
-        kept2_ = value2;
+        kept1_[i] = value1;
+        kept2_[i] = value2;
         value1 = static_cast<uint8_t>(value1 & ~0x3Cu);
         // Register 2: the lock bits and the complement bit, which with the block-protect bits clear would
         // protect the whole array.
@@ -253,13 +254,14 @@ bool CFlashSpi::Unprotect() {
     return true;
 }
 
-// The status registers as read from the last slave, on every slave. Each step is tried whatever the one
-// before did: the image is in place, and protection is put back where it can be.
+// Each slave's status registers as they were read from it: the three flashes may be protected apart, and
+// the last one's protection would unprotect or lock the others against their settings. Each step is tried
+// whatever the one before did: the image is in place, and protection is put back where it can be.
 void CFlashSpi::Restore() {
-    for (uint32_t slave : kSlaves) {
-        WriteEnable(slave, true, StatusEnableCommand());
-        WriteStatus(slave, kept1_, kept2_);
-        WriteEnable(slave, false, 0);
+    for (size_t i = 0; i < 3; ++i) {
+        WriteEnable(kSlaves[i], true, StatusEnableCommand());
+        WriteStatus(kSlaves[i], kept1_[i], kept2_[i]);
+        WriteEnable(kSlaves[i], false, 0);
     }
 }
 

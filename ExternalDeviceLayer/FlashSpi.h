@@ -153,5 +153,5 @@ private:
     bool pageMode_ = false;
     uint8_t frame_[flashspi::kFrameSize] = {};
     const flashspi::FlashPart* part_ = nullptr;
-    uint8_t kept1_ = 0, kept2_ = 0; // status as read from the last slave before unprotecting
+    uint8_t kept1_[3] = {}, kept2_[3] = {}; // each slave's status as read before unprotecting
 };

@@ -392,29 +392,45 @@ TEST(FlashSpi, AnUnknownPartIsRefusedBeforeAnyWrite) {
             << line;
 }
 
-// The part with two status registers and its complement bit set: a block-protect value of 0 then protects
-// the whole array, so the update clears it for the writing and puts both registers back afterwards.
-TEST(FlashSpi, TheComplementBitIsClearedForTheUpdateAndPutBack) {
-    Card card("W25Q64FV");
-    for (auto& f : card.flashes) {
-        for (const Bytes& frame : {Bytes{0x06}, Bytes{0x01, 0x00, 0x40}}) {
-            f->Select();
-            for (uint8_t b : frame)
-                f->Transfer(b);
-            f->Deselect();
+// Each flash protected its own way; on the part with two status registers one has its complement bit set,
+// with which a block-protect value of 0 protects the whole array. The update clears what protects for the
+// writing, and every flash gets its own registers back afterwards, not another's.
+TEST(FlashSpi, EachFlashGetsItsOwnProtectionBack) {
+    struct Case {
+        const char* part;
+        Bytes status[3]; // the write status frame each flash had
+    };
+    const Case cases[] = {
+        {"W25Q64FV", {{0x01, 0x00, 0x40}, {0x01, 0x1C, 0x00}, {0x01, 0x04, 0x00}}},
+        {"Pm25LV010", {{0x01, 0x0C}, {0x01, 0x00}, {0x01, 0x04}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.part);
+        Card card(c.part);
+        uint8_t before1[3] = {}, before2[3] = {};
+        for (size_t i = 0; i < 3; ++i) {
+            sim::SpiFlash& f = *card.flashes[i];
+            for (const Bytes& frame : {Bytes{0x06}, c.status[i]}) {
+                f.Select();
+                for (uint8_t b : frame)
+                    f.Transfer(b);
+                f.Deselect();
+            }
+            for (int n = 0; n < 100 && f.Busy(); ++n)
+                f.Select(), f.Transfer(0x05), f.Transfer(0), f.Deselect();
+            before1[i] = f.Status(0);
+            before2[i] = f.Status(1);
         }
-        for (int i = 0; i < 100 && f->Busy(); ++i)
-            f->Status(0), f->Select(), f->Transfer(0x05), f->Transfer(0), f->Deselect();
-        ASSERT_EQ(f->Status(1) & 0x40, 0x40);
-    }
-    card.files.SetFile("a.bit", AsText(sim::MakeFirmwareFile({1, 8, 0}, 5000)));
-    CFlashSpi flash(card.port, card.files);
-    ASSERT_EQ(flash.Program("a.bit", 0, nullptr), 1);
-    for (size_t i = 0; i < 3; ++i) {
-        sim::FirmwareVersion version;
-        EXPECT_EQ(card.Boot(i, version), sim::ImageCheck::Ok);
-        EXPECT_EQ(card.flashes[i]->Status(1) & 0x40, 0x40) << i;
-        EXPECT_EQ(card.flashes[i]->Status(0) & 0xFC, 0x00) << i;
+        ASSERT_NE(before1[0], before1[2]);
+        card.files.SetFile("a.bit", AsText(sim::MakeFirmwareFile({1, 8, 0}, 5000)));
+        CFlashSpi flash(card.port, card.files);
+        ASSERT_EQ(flash.Program("a.bit", 0, nullptr), 1);
+        for (size_t i = 0; i < 3; ++i) {
+            sim::FirmwareVersion version;
+            EXPECT_EQ(card.Boot(i, version), sim::ImageCheck::Ok) << i;
+            EXPECT_EQ(card.flashes[i]->Status(0) & 0xFC, before1[i] & 0xFC) << i;
+            EXPECT_EQ(card.flashes[i]->Status(1), before2[i]) << i;
+        }
     }
 }
 
