@@ -232,7 +232,7 @@ BENCHMARK(UpdateStream_16MB)
     ->MeasureProcessCPUTime()
     ->Iterations(1)
     ->Repetitions(7);
-// The calibrated plays take three times as long, and vary less: five repetitions.
+// The calibrated plays take about four times as long: five repetitions.
 BENCHMARK(UpdateStream_Calibrated)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
