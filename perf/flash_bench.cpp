@@ -30,13 +30,12 @@ namespace {
 constexpr uint32_t kImageBytes = 1u << 20;
 constexpr double kPages = kImageBytes / 256.0;
 
-// The clocks of one message with a 2-byte sub-address carrying `count` bytes: start, address byte,
-// sub-address, data, stop; a read adds a repeated start and the read address.
-constexpr double WriteClocks(double count) {
-    return 1 + 9 * (3 + count) + 1;
+// The bridge's messages: a 2-byte sub-address.
+constexpr double WriteClocks(uint32_t count) {
+    return static_cast<double>(MessageClocks(false, 2, count));
 }
-constexpr double ReadClocks(double count) {
-    return 1 + 9 * 3 + 1 + 9 * (1 + count) + 1;
+constexpr double ReadClocks(uint32_t count) {
+    return static_cast<double>(MessageClocks(true, 2, count));
 }
 // What the bus must carry per page and flash: the 260-byte page frame (command, address, 256 bytes) in the
 // bridge's 64-byte pieces, and the read-back, where each byte takes a clocking write and a one-byte read.

@@ -33,15 +33,6 @@ const Shape kShapes[] = {
     {true, 2, 64},  // a 64-byte read-back piece
 };
 
-// The clocks the bus must carry for one message of the shape: start, the address and sub-address bytes,
-// the data bytes and a stop; a read adds a repeated start and the read address. A write without data
-// ends without a stop (the next message's start is then a repeated start, one clock, counted there).
-uint64_t NeededClocks(const Shape& shape) {
-    if (shape.read)
-        return 1 + 9 * (1 + shape.width) + 1 + 9 * (1 + shape.count) + 1;
-    return 1 + 9 * (1 + shape.width + shape.count) + (shape.count > 0 ? 1 : 0);
-}
-
 constexpr double kReferenceHz = 800e3;
 
 // Runs the shape's message once per iteration on the engine; `perMessage` gets each message's bus clocks.
@@ -75,7 +66,7 @@ template <class PerMessage> void RunMessages(benchmark::State& state, PerMessage
     const auto messages = static_cast<double>(state.iterations());
     const auto clocks = static_cast<double>(card.Bus().Counters().clocks - clocksBefore);
     const auto transactions = static_cast<double>(card.Engine().Counters().gos - gosBefore);
-    const auto needed = static_cast<double>(NeededClocks(shape));
+    const auto needed = static_cast<double>(MessageClocks(shape.read, shape.width, shape.count));
     state.counters["clocks_per_message"] = clocks / messages;
     state.counters["needed_per_message"] = needed;
     state.counters["transactions_per_message"] = transactions / messages;

@@ -5,13 +5,14 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "BenchMachine.h"
 #include "Goldens.h"
-#include "LogHeader.h"
+#include "RunGoldens.h"
 #include "Transcript.h"
 #include "sim/Fpga.h"
 #include "sim/FpgaImage.h"
@@ -19,13 +20,12 @@
 
 namespace {
 
+using bench::kProgramming;
+using bench::kStream;
 using testsupport::kBanner;
 using testsupport::LogForm;
 using testsupport::WarningBox;
 
-const std::string kExamples = std::string(VSK_SOURCE_DIR) + "/examples/";
-const std::string kStream = kExamples + "fw.xsvf";
-const char kProgramming[] = "Programming the FPGA:....... 00% ";
 const char kDone[] = "\b \n\nExecution time = {digits} seconds\n";
 const char kHint[] = "\nTo avoid this error, run VskQ740FwUpdater with the -x command line parameter.\n";
 
@@ -63,13 +63,6 @@ std::string UpToProgress(int cards, const std::string& file) {
     return kBanner + Listing(cards) + testsupport::Announcement(file, "3") + WarningBox(false) + kProgramming;
 }
 
-void ExpectLog(BenchMachine& machine, const std::string& golden) {
-    const std::string log = machine.LogText();
-    const size_t header = testsupport::LogHeaderAt(log, 0);
-    ASSERT_GT(header, 0u) << log;
-    EXPECT_TRANSCRIPT(golden, log.substr(header));
-}
-
 TEST(RunFlash, TheImageReachesEveryCardsFlashAndRunsAfterTheRestart) {
     struct Case {
         int cards;
@@ -90,7 +83,7 @@ TEST(RunFlash, TheImageReachesEveryCardsFlashAndRunsAfterTheRestart) {
         if (c.cards == 2) {
             std::string console = UpToProgress(c.cards, kStream);
             console.erase(0, 2);
-            ExpectLog(machine, LogForm(console) + "{log-progress}" + LogForm(kDone));
+            bench::ExpectLog(machine, LogForm(console) + "{log-progress}" + LogForm(kDone));
         }
         // The FPGA runs what it ran until it configures from the flash.
         EXPECT_EQ(Version(machine, 0), "1.6.13");
@@ -195,7 +188,7 @@ TEST(RunFlash, AnUpdateKilledWhileWritingIsRunAgain) {
     // Killed as the progress display runs: everything up to it is whole.
     const size_t progress = killed.raw.out.find(kProgramming);
     ASSERT_NE(progress, std::string::npos) << killed.raw.out;
-    EXPECT_TRANSCRIPT(UpToProgress(2, kStream), killed.raw.out.substr(0, progress + sizeof kProgramming - 1));
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream), killed.raw.out.substr(0, progress + std::strlen(kProgramming)));
     EXPECT_EQ(Version(machine, 0), "1.6.13");
 
     const ProgramRun again = machine.Run({"-f", kStream, "-q"});

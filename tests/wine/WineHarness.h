@@ -67,6 +67,24 @@ inline std::string WindowsPath(const std::string& hostPath) {
     return path;
 }
 
+// Runs the native q740sim's command (the first of `args`, which must not be empty) on the machine folder
+// `machine`.
+inline testsupport::RunResult Simulate(const std::string& machine, std::vector<std::string> args) {
+    args.insert(args.begin(), SimulatorPath());
+    args.insert(args.begin() + 2, {"--dir", machine});
+    return testsupport::RunProgram(args);
+}
+
+// The cards' firmware versions in what `q740sim show` printed, in order, each after a blank.
+inline std::string ShownFirmware(const std::string& shown) {
+    std::string versions;
+    for (size_t at = 0; (at = shown.find("FPGA firmware ", at)) != std::string::npos;) {
+        at += 14;
+        versions += " " + shown.substr(at, shown.find('\n', at) - at);
+    }
+    return versions;
+}
+
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 // A restart of the prefix: what wineboot printed (the programs RunOnce starts inherit its standard handles,
@@ -179,6 +197,8 @@ public:
         }
         return {};
     }
+    // The program's log file.
+    std::string LogPath() const { return LocalAppData() + "/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log"; }
 
 private:
     // Each start of a Wine server is a restart of that Windows: it carries out the file moves scheduled for

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Goldens.h"
-#include "LogHeader.h"
+#include "RunGoldens.h"
 #include "Transcript.h"
 #include "WineHarness.h"
 
@@ -22,10 +22,6 @@ namespace fs = std::filesystem;
 using testsupport::kBanner;
 
 const char* const kLibraries[] = {"atiadlxx.dll", "atiadlxy.dll"};
-
-std::string LogPath(const winetest::WinePrefix& prefix) {
-    return prefix.LocalAppData() + "/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log";
-}
 
 TEST(WineAdlTest, VersionsVersionGateAndACopyBesideTheProgram) {
     WINE_SKIP_UNLESS_AVAILABLE();
@@ -104,9 +100,9 @@ TEST(WineAdlTest, VersionsVersionGateAndACopyBesideTheProgram) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string machine = prefix.WorkDir() + "/machine" + std::to_string(index++);
-        std::vector<std::string> create = {winetest::SimulatorPath(), "create", "--dir", machine};
+        std::vector<std::string> create = {"create"};
         create.insert(create.end(), c.create.begin(), c.create.end());
-        ASSERT_EQ(testsupport::RunProgram(create).exitCode, 0);
+        ASSERT_EQ(winetest::Simulate(machine, create).exitCode, 0);
         if (c.exitCode == 3) { // the driver goes only after a restart, which -n refuses
             const std::string ini = machine + "/machine.ini";
             testsupport::WriteFileText(ini, testsupport::ReadFileText(ini) +
@@ -120,17 +116,15 @@ TEST(WineAdlTest, VersionsVersionGateAndACopyBesideTheProgram) {
                     fs::copy_file(winetest::StandInPath(name), path);
         }
         prefix.UseProgram(c.fromPlanted ? planted + "/VskQ740FwUpdater.exe" : winetest::ProgramPath());
-        const size_t logged = testsupport::ReadFileText(LogPath(prefix)).size();
+        const size_t logged = testsupport::ReadFileText(prefix.LogPath()).size();
 
         const testsupport::RunResult run =
             prefix.Run(c.args, c.input, {{"VSK_SIM_MACHINE", winetest::WindowsPath(machine)}});
         ASSERT_FALSE(run.timedOut);
         EXPECT_TRANSCRIPT(testsupport::WithCrLf(c.golden), run.out) << run.err;
         EXPECT_EQ(run.exitCode, c.exitCode & 0xFF);
-        const std::string log = testsupport::ReadFileText(LogPath(prefix)).substr(logged);
-        const size_t header = testsupport::LogHeaderAt(log, 0);
-        ASSERT_GT(header, 0u) << log;
-        EXPECT_TRANSCRIPT(testsupport::LogForm(testsupport::Logged(c.golden)), log.substr(header));
+        const std::string log = testsupport::ReadFileText(prefix.LogPath()).substr(logged);
+        bench::ExpectLog(log, testsupport::LogForm(testsupport::Logged(c.golden)));
     }
 }
 
@@ -144,32 +138,23 @@ TEST(WineAdlTest, FlashImageOnTheCardsOwnEnginesWithoutTheDriver) {
     ASSERT_EQ(prefix.Run({"-h"}).exitCode, 0);
     ASSERT_TRUE(prefix.SetWindowsVersion("win10"));
     const std::string machine = prefix.WorkDir() + "/machine";
-    const auto sim = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), winetest::SimulatorPath());
-        args.insert(args.begin() + 2, {"--dir", machine});
-        return testsupport::RunProgram(args);
-    };
-    ASSERT_EQ(
-        sim({"create", "--no-driver", "--card", "0:fpga-version=1.6.13", "--card", "1:fpga-version=1.6.13"})
-            .exitCode,
-        0);
+    ASSERT_EQ(winetest::Simulate(machine, {"create", "--no-driver", "--card", "0:fpga-version=1.6.13",
+                                           "--card", "1:fpga-version=1.6.13"})
+                  .exitCode,
+              0);
     const std::string stream = winetest::WindowsPath(std::string(VSK_SOURCE_DIR) + "/examples/fw.xsvf");
-    const std::string upToProgress = kBanner +
-                                     testsupport::CardListing({{"0300", "1.6.13"}, {"0400", "1.6.13"}}) +
-                                     testsupport::Announcement(stream, "3") + testsupport::WarningBox(false) +
-                                     "Programming the FPGA:....... 00% ";
+    const std::string upToProgress =
+        kBanner + testsupport::CardListing({{"0300", "1.6.13"}, {"0400", "1.6.13"}}) +
+        testsupport::Announcement(stream, "3") + testsupport::WarningBox(false) + bench::kProgramming;
     const std::string done = "\b \n\nExecution time = {digits} seconds\n";
     const testsupport::RunResult run =
         prefix.Run({"-f", stream, "-q"}, "", {{"VSK_SIM_MACHINE", winetest::WindowsPath(machine)}});
     ASSERT_FALSE(run.timedOut);
     EXPECT_TRANSCRIPT(testsupport::WithCrLf(upToProgress + "{progress}" + done), run.out) << run.err;
     EXPECT_EQ(run.exitCode, 0);
-    const std::string log = testsupport::ReadFileText(LogPath(prefix));
-    const size_t header = testsupport::LogHeaderAt(log, 0);
-    ASSERT_GT(header, 0u) << log;
-    EXPECT_TRANSCRIPT(testsupport::LogForm(testsupport::Logged(upToProgress)) + "{log-progress}" +
-                          testsupport::LogForm(done),
-                      log.substr(header));
+    bench::ExpectLog(testsupport::ReadFileText(prefix.LogPath()),
+                     testsupport::LogForm(testsupport::Logged(upToProgress)) + "{log-progress}" +
+                         testsupport::LogForm(done));
     // Nothing waits for a restart: no program key, no RunOnce entry.
     const char programKey[] = "HKLM\\SOFTWARE\\Veskora Graphics\\VskQ740FwUpdater";
     const char runOnceKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
@@ -177,12 +162,8 @@ TEST(WineAdlTest, FlashImageOnTheCardsOwnEnginesWithoutTheDriver) {
               "reg: Unable to find the specified registry key\r\n");
     EXPECT_EQ(prefix.RunTool({"reg", "query", runOnceKey, "/reg:32"}).out.find("VskQ740FwUpdater"),
               std::string::npos);
-    ASSERT_EQ(sim({"boot"}).exitCode, 0);
-    const std::string shown = sim({"show"}).out;
-    size_t images = 0;
-    for (size_t at = 0; (at = shown.find("FPGA firmware 1.7.2", at)) != std::string::npos; ++at)
-        ++images;
-    EXPECT_EQ(images, 2u) << shown;
+    ASSERT_EQ(winetest::Simulate(machine, {"boot"}).exitCode, 0);
+    EXPECT_EQ(winetest::ShownFirmware(winetest::Simulate(machine, {"show"}).out), " 1.7.2 1.7.2");
 }
 
 } // namespace

@@ -67,10 +67,8 @@ protected:
                                                                   "import-ms = 0\n" +
                                                                   sections);
     }
-    testsupport::RunResult Sim(std::vector<std::string> args) {
-        args.insert(args.begin(), winetest::SimulatorPath());
-        args.insert(args.begin() + 2, {"--dir", machine_});
-        return testsupport::RunProgram(args);
+    testsupport::RunResult Sim(const std::vector<std::string>& args) {
+        return winetest::Simulate(machine_, args);
     }
     winetest::Env Machine() const { return {{"VSK_SIM_MACHINE", winetest::WindowsPath(machine_)}}; }
     testsupport::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -92,14 +90,10 @@ protected:
     // What `q740sim show` says of the hardware: the cards' firmware and the display devices' states.
     std::string Devices() {
         const std::string shown = Sim({"show"}).out;
-        std::string text = "firmware";
-        for (size_t at = 0; (at = shown.find("FPGA firmware ", at)) != std::string::npos;) {
-            at += 14;
-            text += " " + shown.substr(at, shown.find('\n', at) - at);
-        }
         const size_t at = shown.find("Display devices:");
         return at == std::string::npos ? shown
-                                       : text + "; " + shown.substr(at, shown.find('\n', at) + 1 - at);
+                                       : "firmware" + winetest::ShownFirmware(shown) + "; " +
+                                             shown.substr(at, shown.find('\n', at) + 1 - at);
     }
     std::string Store() const { return testsupport::ReadFileText(prefix_.DriveC() + kStore); }
     // The settings file the export writes and the import reads, in the user's temporary folder.

@@ -16,10 +16,6 @@ namespace {
 const char* const kBanner = "Veskora Q740 Firmware Update Utility - Version 2.0.3.1\r\n";
 const char* const kFailure = "ERROR: InitVSKLibrary failed.";
 
-std::string LogPath(const winetest::WinePrefix& prefix) {
-    return prefix.LocalAppData() + "/Veskora/VskQ740FwUpdater/VskQ740FwUpdater.log";
-}
-
 TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
     WINE_SKIP_UNLESS_AVAILABLE();
     winetest::WinePrefix prefix;
@@ -45,9 +41,9 @@ TEST(WineStartupTest, LibraryThatCannotLoadEndsWithOneAndLeavesNoService) {
             0xFF,
         0);
     // Every run appends one header and its messages, with CR LF line ends; nothing truncates the file.
-    const std::string first = testsupport::ReadFileText(LogPath(prefix));
+    const std::string first = testsupport::ReadFileText(prefix.LogPath());
     ASSERT_EQ(prefix.Run({"-q"}).exitCode, 1);
-    const std::string both = testsupport::ReadFileText(LogPath(prefix));
+    const std::string both = testsupport::ReadFileText(prefix.LogPath());
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(both.substr(0, first.size()), first);
     const std::string failed = std::string(kBanner) + "\r\n\r\n" + kFailure;
