@@ -188,7 +188,8 @@ TEST(RunFlash, AnUpdateKilledWhileWritingIsRunAgain) {
     // Killed as the progress display runs: everything up to it is whole.
     const size_t progress = killed.raw.out.find(kProgramming);
     ASSERT_NE(progress, std::string::npos) << killed.raw.out;
-    EXPECT_TRANSCRIPT(UpToProgress(2, kStream), killed.raw.out.substr(0, progress + std::strlen(kProgramming)));
+    EXPECT_TRANSCRIPT(UpToProgress(2, kStream),
+                      killed.raw.out.substr(0, progress + std::strlen(kProgramming)));
     EXPECT_EQ(Version(machine, 0), "1.6.13");
 
     const ProgramRun again = machine.Run({"-f", kStream, "-q"});
