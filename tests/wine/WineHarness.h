@@ -212,12 +212,19 @@ private:
             return;
         }
         serverKept_ = true;
-        testsupport::RunProgram({kWineServer, "-w"}, Options("", 120)); // the set-up server ends
         const std::string env = "WINEPREFIX='" + prefix_ + "' WINEDEBUG=-all DISPLAY= ";
         const std::string quiet = " </dev/null >/dev/null 2>&1";
-        if (std::system((env + kWineServer + " -p30" + quiet).c_str()) == 0) {
-            std::system((env + kWine + " cmd /c exit" + quiet).c_str());
+        // The set-up server must end first: a second server for the prefix is refused. On a loaded machine
+        // it can outlast one wait, and without a kept server every later command would boot the prefix
+        // anew, which runs its RunOnce entries as a restart does.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            testsupport::RunProgram({kWineServer, "-w"}, Options("", 120));
+            if (std::system((env + kWineServer + " -p30" + quiet).c_str()) == 0) {
+                std::system((env + kWine + " cmd /c exit" + quiet).c_str());
+                return;
+            }
         }
+        ADD_FAILURE() << "no Wine server could be kept running for " << prefix_;
     }
 
     testsupport::RunOptions Options(const std::string& input, int timeoutSeconds) const {
